@@ -17,6 +17,10 @@
 
 namespace ts {
 
+// The product's web address: it ends the first lines of the canonical models
+// and the help text, and the window links to it.
+inline constexpr std::u16string_view TsProductWebAddress = u"https://tessarine.dev";
+
 // ---- Values -------------------------------------------------------------
 
 enum TTsValueKind : uint8_t {
