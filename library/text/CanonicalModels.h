@@ -1,0 +1,25 @@
+// The canonical models the program carries as resources ("TsmModel",
+// "TsmScript"): opening one as a stream positioned at its model text, past
+// the "Tessarine <version>" header and its "== Model ==" title line.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "support/Streams.h"
+
+namespace ts {
+
+// Only this many leading bytes are searched for the header's end.
+inline constexpr int64_t CanonicalHeaderLimit = 1024;
+
+// Positions the stream at the start of the model text: just after the first
+// "==" + line feed within the first 1024 bytes when the stream begins with
+// "Tessarine " and a digit, else at offset 0.
+void SkipCanonicalHeader(TStream& stream);
+
+// The resource "Tsm" + kind ("Model", "Script"), header skipped. Raises
+// EResNotFound for an unknown kind.
+std::unique_ptr<TStream> OpenCanonicalModel(std::u16string_view kind);
+
+}  // namespace ts
