@@ -2,6 +2,9 @@
 // the greedy matcher.
 #include "library/expressions/rpn/Simpat.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "support/Strings.h"
 
 namespace ts {
@@ -10,8 +13,12 @@ namespace ts {
 
 TSimpatInput::TSimpatInput(TStream& stream) : stream_(stream) {
     pos_ = stream.Position();
-    size_ = stream.Size();
-    if (auto* mem = dynamic_cast<TMemoryStream*>(&stream)) mem_ = reinterpret_cast<const unsigned char*>(mem->Memory());
+    if (auto* mem = dynamic_cast<TMemoryStream*>(&stream)) {
+        mem_ = reinterpret_cast<const unsigned char*>(mem->Memory());
+        size_ = static_cast<int64_t>(mem->Data().size());
+    } else {
+        size_ = stream.Size();
+    }
 }
 
 void TSimpatInput::SetPos(int64_t p) {
@@ -19,9 +26,7 @@ void TSimpatInput::SetPos(int64_t p) {
     if (!mem_) stream_.SetPosition(p);
 }
 
-int TSimpatInput::ReadByte() {
-    if (pos_ >= size_) return -1;
-    if (mem_) return mem_[pos_++];
+int TSimpatInput::ReadByteSlow() {
     unsigned char b;
     if (stream_.Read(&b, 1) != 1) return -1;
     ++pos_;
@@ -114,8 +119,12 @@ std::string TSimpatRangeBytes::Dump() const {
             }
             int e = b;
             while (e + 1 < 256 && Has(static_cast<uint8_t>(e + 1))) ++e;
-            out += " " + Hex2(b);
-            if (e > b) out += "-" + Hex2(e);
+            out += ' ';
+            out += Hex2(b);
+            if (e > b) {
+                out += '-';
+                out += Hex2(e);
+            }
             b = e + 1;
         }
     }
@@ -203,10 +212,12 @@ bool TSimpatStr::Match(TSimpatContext& ctx) const { return ctx.Input->Take(bytes
 std::string TSimpatStr::Dump() const {
     std::string out = "'";
     for (unsigned char c : bytes_) {
-        if (c > 32 && c < 127 && c != '\'' && c != '\\')
+        if (c > 32 && c < 127 && c != '\'' && c != '\\') {
             out += static_cast<char>(c);
-        else
-            out += "\\x" + Hex2(c);
+        } else {
+            out += "\\x";
+            out += Hex2(c);
+        }
     }
     return out + "'";
 }
@@ -227,6 +238,13 @@ bool TSimpatRange::Match(TSimpatContext& ctx) const {
         r = bytes_.Has(static_cast<uint8_t>(in.ReadByte()));
     }
     return r != bytes_.Negated;
+}
+
+int64_t TSimpatRange::MatchRun(TSimpatContext& ctx, int64_t limit) const {
+    if (bytes_.NL || bytes_.Eof) return -1;
+    const TSimpatRangeBytes& b = bytes_;
+    if (b.All && !b.Negated) return ctx.Input->TakeWhile([](uint8_t) { return true; }, limit);
+    return ctx.Input->TakeWhile([&b](uint8_t c) { return (b.All || b.Has(c)) != b.Negated; }, limit);
 }
 
 bool TSimpatRange::StopRepeat(TSimpatContext& ctx, int) const { return bytes_.Eof && ctx.Input->AtEnd(); }
@@ -535,6 +553,14 @@ bool MatchItems(const TSimpatItemList& items, TSimpatContext& ctx) {
         }
         if (i + 1 >= n) break;  // a marker always precedes its operand; be safe
         const TSimpatItem& target = items[++i];
+        if (int64_t max = rep->MaxCount(); max >= 0) {
+            int64_t run = target.MatchRun(ctx, max);
+            if (run >= 0) {
+                // Same outcome as the loop below: a failed attempt ends it.
+                if (!rep->IsSatisfied(static_cast<int>(std::min<int64_t>(run, INT_MAX)))) return false;
+                continue;
+            }
+        }
         int count = 0;
         while (rep->CanTryMore(count)) {
             int64_t at = in.Pos();

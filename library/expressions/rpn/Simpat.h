@@ -115,6 +115,10 @@ public:
     virtual bool Match(TSimpatContext& ctx) const = 0;
     virtual bool StopRepeat(TSimpatContext& ctx, int count) const;
     virtual std::string Dump() const = 0;
+    // Repeated matching in one go, for items whose every match consumes
+    // exactly one byte with no end-of-input case: consumes up to limit
+    // matches and returns their number, or -1 when the item cannot.
+    virtual int64_t MatchRun(TSimpatContext&, int64_t) const { return -1; }
     // The repeat marker behind this item, if it is one (spares a dynamic_cast
     // per step of the match loop).
     virtual const class TSimpatRepeat* AsRepeat() const { return nullptr; }
@@ -141,6 +145,7 @@ public:
     // True when the class matches end of input and the input is there: a
     // repeat must not go round again without consuming.
     bool StopRepeat(TSimpatContext& ctx, int count) const override;
+    int64_t MatchRun(TSimpatContext& ctx, int64_t limit) const override;
     std::string Dump() const override { return bytes_.Dump(); }
     const TSimpatRangeBytes& Bytes() const { return bytes_; }
 
@@ -156,12 +161,15 @@ public:
     const TSimpatRepeat* AsRepeat() const override { return this; }
     virtual bool CanTryMore(int) const { return true; }
     virtual bool IsSatisfied(int count) const = 0;
+    // Most matches CanTryMore allows, when that is a plain bound (-1: not).
+    virtual int64_t MaxCount() const { return -1; }
 };
 
 class TSimpatRepeatAny : public TSimpatRepeat {
     TS_CLASS(TSimpatRepeatAny)
 public:
     bool IsSatisfied(int) const override { return true; }
+    int64_t MaxCount() const override { return INT64_MAX; }
     std::string Dump() const override { return "*"; }
 };
 
@@ -169,6 +177,7 @@ class TSimpatRepeatOneOrMore : public TSimpatRepeat {
     TS_CLASS(TSimpatRepeatOneOrMore)
 public:
     bool IsSatisfied(int count) const override { return count >= 1; }
+    int64_t MaxCount() const override { return INT64_MAX; }
     std::string Dump() const override { return "+"; }
 };
 
@@ -177,6 +186,7 @@ class TSimpatRepeatOneOrNone : public TSimpatRepeat {
 public:
     bool CanTryMore(int count) const override { return count == 0; }
     bool IsSatisfied(int) const override { return true; }
+    int64_t MaxCount() const override { return 1; }
     std::string Dump() const override { return "?"; }
 };
 
@@ -262,12 +272,37 @@ public:
     void SetPos(int64_t p);
     bool AtEnd() const { return pos_ >= size_; }
     // Next byte, or -1 at the end.
-    int ReadByte();
+    int ReadByte() {
+        if (pos_ >= size_) return -1;
+        if (mem_) return mem_[pos_++];
+        return ReadByteSlow();
+    }
+    // Consumes up to limit bytes while in(byte) holds; returns how many.
+    template <class Pred>
+    int64_t TakeWhile(Pred in, int64_t limit) {
+        int64_t start = pos_;
+        if (mem_) {
+            int64_t end = size_ - pos_ < limit ? size_ : pos_ + limit;
+            while (pos_ < end && in(mem_[pos_])) ++pos_;
+        } else {
+            while (pos_ - start < limit) {
+                int b = ReadByte();
+                if (b < 0) break;
+                if (!in(static_cast<uint8_t>(b))) {
+                    SetPos(pos_ - 1);
+                    break;
+                }
+            }
+        }
+        return pos_ - start;
+    }
     // Consumes bytes when they follow; otherwise nothing moves.
     bool Take(std::string_view bytes);
     void Finish();
 
 private:
+    int ReadByteSlow();
+
     TStream& stream_;
     const unsigned char* mem_ = nullptr;
     int64_t pos_ = 0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "support/Strings.h"
 
@@ -266,4 +267,65 @@ TEST(Simpat, ClassTableAndRangeBytes) {
     neg.Invert();
     r.Merge(neg);
     EXPECT_FALSE(r.Negated);  // negation is not merged
+}
+
+namespace {
+
+// The matching loop written out plainly, one item step at a time and over a
+// plain stream: the library's shortcuts (in-place memory reads, whole runs
+// of a class at once) must agree with it.
+int ReferenceConsumed(std::u16string_view pattern, const std::string& input, std::string_view nl) {
+    TSimpatPattern p(pattern);
+    for (size_t c = 0; c < p.ChoiceCount(); ++c) {
+        TPlainStream stream(input);
+        TSimpatInput in(stream);
+        TSimpatContext ctx{&in, nl, &p, &p.Choice(c)};
+        const TSimpatItemList& items = p.Choice(c).Items();
+        bool ok = true;
+        for (size_t i = 0; ok && i < items.Count(); ++i) {
+            const TSimpatRepeat* rep = items[i].AsRepeat();
+            if (!rep) {
+                int64_t at = in.Pos();
+                ok = items[i].Match(ctx);
+                if (!ok) in.SetPos(at);
+                continue;
+            }
+            const TSimpatItem& target = items[++i];
+            for (int count = 0; rep->CanTryMore(count); ++count) {
+                int64_t at = in.Pos();
+                if (!target.Match(ctx)) {
+                    in.SetPos(at);
+                    ok = rep->IsSatisfied(count);
+                    break;
+                }
+                if (target.StopRepeat(ctx, count) || in.Pos() == at) {
+                    ok = rep->IsSatisfied(count + 1);
+                    break;
+                }
+            }
+        }
+        if (ok) return static_cast<int>(in.Pos());
+    }
+    return -1;
+}
+
+}  // namespace
+
+TEST(Simpat, AgreesWithPlainLoop) {
+    const std::u16string_view patterns[] = {
+        u"SP* ID+", u"[^\"]+", u"DIG? DIG? a", u"ANY* x", u"ANY+", u"a*b", u"[^NL]* NL", u"NL+ a",
+        u"[a-]+ ]", u"LAT_SP* EOF", u"[^ab]? b+|a", u"CTL+|SP+|", u"[^SP]* SP? ID*", u"\\97+ b?",
+        u"[^NL_DIG]+", u"EOLN* [^a]+ EOF?", u"a||+",
+    };
+    const char alphabet[] = "ab1 _\"\r\n-]|";
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 3000; ++round) {
+        std::string input(rng() % 13, ' ');
+        for (char& ch : input) ch = alphabet[rng() % (sizeof alphabet - 1)];
+        std::string_view nl = round % 3 == 0 ? "\r\n" : round % 3 == 1 ? "\n" : "";
+        for (auto pattern : patterns) {
+            int want = ReferenceConsumed(pattern, input, nl);
+            ASSERT_EQ(Consumed(pattern, input, nl), want) << WideToUtf8(pattern) << " on '" << input << "'";
+        }
+    }
 }
