@@ -7,7 +7,19 @@
 // operator table and resolving variables itself.
 //
 // Process-wide state (used by one thread at a time): the variable-character
-// set, the default operator table and the compile cache.
+// set, the default operator table and the compile cache. A layer that
+// resolves every token itself reconfigures them once at start-up:
+//     SetRpnVarChars(RpnVarChars() + u"...");   // widen the names
+//     RpnDefaultOperators().Clear();              // no operators at all
+// Either change drops the compile cache, so no list parsed under the old
+// rules is handed out afterwards.
+//
+// Typical use:
+//     auto list = RpnCompile(u"a 2 *");           // shared with the cache
+//     TRpnEvaluator ev(*list);
+//     ev.OnVariable = [](TRpnEvaluator&, const WideString& name, TRpnScalar& v) { ... };
+//     TRpnScalar result;
+//     ev.Evaluate(result);
 #pragma once
 
 #include <array>
