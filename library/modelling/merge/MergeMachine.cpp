@@ -193,26 +193,32 @@ TMmID TMergeMachine::FindNode(uint8_t kind, const WideString& name, TMmID startP
     return finder->Find();
 }
 
+void TMergeMachine::RaiseRecursive(const std::vector<TMmID>& path, TMmID id) const {
+    WideString text;
+    for (TMmID v : path) text += (text.empty() ? u"" : u" > ") + NodeText(v);
+    throw EMmRecursiveMerging(this, u"Recursive node merges: %s.", {text + u" >> " + NodeText(id)});
+}
+
+void TMergeMachine::RaiseReentered(TMmID id) const {
+    std::vector<TMmID> path;
+    for (int i = 0; i < Stack.Count(); ++i)
+        if (!path.empty() || Stack.Item(i) == id) path.push_back(Stack.Item(i));
+    RaiseRecursive(path, id);
+}
+
+void TMergeMachine::ReportNoAncestor(const TMmNode& node) {
+    HandleError(std::make_unique<EMmNoAncestor>(this, u"Cannot find ancestor of inheriting node '%s'.",
+                                                FormatArgs{node.Name}));
+}
+
 void TMergeMachine::MergeRec(TMmID id, Visited& visited) {
     TMmNode* node = id >= 0 && id < Merged.Count() ? Merged.Items(id) : nullptr;
     if (!node) throw EMergeMachine(this, u"Unknown node ID to merge (%d).", {id});
     if (node->IsMerged) return;
-    if (visited.Contains(id)) {
-        WideString path;
-        for (TMmID v : visited.Order()) path += (path.empty() ? u"" : u" > ") + NodeText(v);
-        throw EMmRecursiveMerging(this, u"Recursive node merges: %s.", {path + u" >> " + NodeText(id)});
-    }
-    if (static_cast<size_t>(id) < merging_.size() && merging_[static_cast<size_t>(id)]) {
-        // Reached again through an ancestor or a child while still being
-        // merged: it would only repeat itself until the stack is exhausted.
-        WideString path;
-        bool on = false;
-        for (int i = 0; i < Stack.Count(); ++i) {
-            on = on || Stack.Item(i) == id;
-            if (on) path += (path.empty() ? u"" : u" > ") + NodeText(Stack.Item(i));
-        }
-        throw EMmRecursiveMerging(this, u"Recursive node merges: %s.", {path + u" >> " + NodeText(id)});
-    }
+    if (visited.Contains(id)) RaiseRecursive(visited.Order(), id);
+    // Reached again through an ancestor or a child while still being merged:
+    // it would only repeat itself until the stack is exhausted.
+    if (static_cast<size_t>(id) < merging_.size() && merging_[static_cast<size_t>(id)]) RaiseReentered(id);
     CheckNativeStack();
     Stack.Push(id);
     visited.Add(id);
@@ -221,9 +227,7 @@ void TMergeMachine::MergeRec(TMmID id, Visited& visited) {
 
     node->Ancestor = node->IsInheriting ? FindNode(TMmFinder::fkInheritance, node->Name, node->Parent, id) : MmNoID;
     if (node->Ancestor == MmNoID) {
-        if (node->IsInheriting && !node->IsOffContext)
-            HandleError(std::make_unique<EMmNoAncestor>(this, u"Cannot find ancestor of inheriting node '%s'.",
-                                                        FormatArgs{node->Name}));
+        if (node->IsInheriting && !node->IsOffContext) ReportNoAncestor(*node);
     } else {
         MergeNode(node->Ancestor);
         Inherited(id, node->Ancestor);

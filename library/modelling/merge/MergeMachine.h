@@ -190,6 +190,10 @@ private:
     void ResolveOverlays(TMmID id);
     void ResolveOverlaysIndexed(TMmNode& node);
     WideString NodeText(TMmID id) const;
+    // Kept out of MergeRec so that its frames stay small.
+    [[noreturn, gnu::noinline]] void RaiseRecursive(const std::vector<TMmID>& path, TMmID id) const;
+    [[noreturn, gnu::noinline]] void RaiseReentered(TMmID id) const;
+    [[gnu::noinline]] void ReportNoAncestor(const TMmNode& node);
     TMmID FindNode(uint8_t kind, const WideString& name, TMmID startParent, TMmID self);
     // Off-context namesakes (sink points, Self excluded, the first two) and
     // the first plain namesake among the children of level.
