@@ -56,3 +56,18 @@ static void BM_SimpatShortTokens(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(data.size()));
 }
 BENCHMARK(BM_SimpatShortTokens);
+
+// The rest of each line: a class with the line-break flag, line by line.
+static void BM_SimpatRestOfLine(benchmark::State& state) {
+    std::string data;
+    while (data.size() < kMiB) data += "a line of model text, some 60 bytes long for the measure\r\n";
+    TStringStream stream(data);
+    for (auto _ : state) {
+        stream.SetPosition(0);
+        while (stream.Position() < static_cast<int64_t>(data.size()) && MatchSimplePattern(u"[^NL]* NL", stream, "\r\n")) {
+        }
+        if (stream.Position() != static_cast<int64_t>(data.size())) state.SkipWithError("lines were not all matched");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(data.size()));
+}
+BENCHMARK(BM_SimpatRestOfLine);

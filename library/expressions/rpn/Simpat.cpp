@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <typeinfo>
 
 #include "support/Strings.h"
 
@@ -13,7 +14,12 @@ namespace ts {
 
 TSimpatInput::TSimpatInput(TStream& stream) : stream_(stream) {
     pos_ = stream.Position();
-    if (auto* mem = dynamic_cast<TMemoryStream*>(&stream)) {
+    // Only the two classes known to read straight from memory; a descendant
+    // could override Read. An exact type test is also far cheaper per call
+    // than a dynamic_cast.
+    const std::type_info& type = typeid(stream);
+    if (type == typeid(TStringStream) || type == typeid(TMemoryStream)) {
+        auto* mem = static_cast<TMemoryStream*>(&stream);
         mem_ = reinterpret_cast<const unsigned char*>(mem->Memory());
         size_ = static_cast<int64_t>(mem->Data().size());
     } else {
@@ -241,10 +247,34 @@ bool TSimpatRange::Match(TSimpatContext& ctx) const {
 }
 
 int64_t TSimpatRange::MatchRun(TSimpatContext& ctx, int64_t limit) const {
-    if (bytes_.NL || bytes_.Eof) return -1;
     const TSimpatRangeBytes& b = bytes_;
-    if (b.All && !b.Negated) return ctx.Input->TakeWhile([](uint8_t) { return true; }, limit);
-    return ctx.Input->TakeWhile([&b](uint8_t c) { return (b.All || b.Has(c)) != b.Negated; }, limit);
+    TSimpatInput& in = *ctx.Input;
+    if (!b.NL && !b.Eof) {
+        if (b.All && !b.Negated) return in.TakeWhile([](uint8_t) { return true; }, limit);
+        return in.TakeWhile([&b](uint8_t c) { return (b.All || b.Has(c)) != b.Negated; }, limit);
+    }
+    // The repeat loop over Match and StopRepeat, without the calls.
+    const bool nl = b.NL && !ctx.NL.empty();
+    const int first = nl ? static_cast<uint8_t>(ctx.NL[0]) : -1;
+    int64_t count = 0;
+    while (count < limit) {
+        if (in.AtEnd()) return b.Eof ? count + 1 : count;  // a zero-width match ends the repeat
+        int64_t at = in.Pos();
+        bool r;
+        if (first >= 0 && in.PeekByte() == first && in.Take(ctx.NL)) {
+            r = true;
+        } else {
+            int c = in.ReadByte();
+            r = b.All || b.Has(static_cast<uint8_t>(c));
+        }
+        if (r == b.Negated) {
+            in.SetPos(at);
+            return count;
+        }
+        if (b.Eof && in.AtEnd()) return count + 1;
+        ++count;
+    }
+    return count;
 }
 
 bool TSimpatRange::StopRepeat(TSimpatContext& ctx, int) const { return bytes_.Eof && ctx.Input->AtEnd(); }
@@ -480,7 +510,15 @@ struct TWideHash {
     size_t operator()(std::u16string_view s) const { return std::hash<std::u16string_view>{}(s); }
 };
 
-using TItemCache = std::unordered_map<WideString, std::unique_ptr<TSimpatItemList>, TWideHash, std::equal_to<>>;
+using TItemMap = std::unordered_map<WideString, std::unique_ptr<TSimpatItemList>, TWideHash, std::equal_to<>>;
+
+// Entries live until shutdown, so the last hit can be remembered by address:
+// a condition tested over and over skips the hashing.
+struct TItemCache {
+    TItemMap map;
+    const WideString* lastKey = nullptr;
+    const TSimpatItemList* lastItems = nullptr;
+};
 
 TItemCache& ItemCache() {
     static TItemCache cache;
@@ -490,12 +528,12 @@ TItemCache& ItemCache() {
 // text is trimmed already.
 const TSimpatItemList* CachedItems(std::u16string_view text) {
     TItemCache& cache = ItemCache();
-    auto it = cache.find(text);
-    if (it != cache.end()) return it->second.get();
-    auto list = ParseSimpatChoice(WideToUtf8(text));
-    const TSimpatItemList* raw = list.get();
-    cache.emplace(WideString(text), std::move(list));
-    return raw;
+    if (cache.lastKey && *cache.lastKey == text) return cache.lastItems;
+    auto it = cache.map.find(text);
+    if (it == cache.map.end()) it = cache.map.emplace(WideString(text), ParseSimpatChoice(WideToUtf8(text))).first;
+    cache.lastKey = &it->first;
+    cache.lastItems = it->second.get();
+    return cache.lastItems;
 }
 
 // Calls fn(choiceText, isLast) for each choice, trimmed and with "||" made
@@ -556,7 +594,6 @@ bool MatchItems(const TSimpatItemList& items, TSimpatContext& ctx) {
         if (int64_t max = rep->MaxCount(); max >= 0) {
             int64_t run = target.MatchRun(ctx, max);
             if (run >= 0) {
-                // Same outcome as the loop below: a failed attempt ends it.
                 if (!rep->IsSatisfied(static_cast<int>(std::min<int64_t>(run, INT_MAX)))) return false;
                 continue;
             }
@@ -582,7 +619,7 @@ bool MatchItems(const TSimpatItemList& items, TSimpatContext& ctx) {
 
 }  // namespace
 
-size_t SimpatCacheSize() { return ItemCache().size(); }
+size_t SimpatCacheSize() { return ItemCache().map.size(); }
 
 // ---------------------------------------------------------------- choices and patterns
 

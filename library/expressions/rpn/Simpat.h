@@ -115,9 +115,10 @@ public:
     virtual bool Match(TSimpatContext& ctx) const = 0;
     virtual bool StopRepeat(TSimpatContext& ctx, int count) const;
     virtual std::string Dump() const = 0;
-    // Repeated matching in one go, for items whose every match consumes
-    // exactly one byte with no end-of-input case: consumes up to limit
-    // matches and returns their number, or -1 when the item cannot.
+    // The repeat loop in one go, for at most limit matches: returns the count
+    // the repeat's IsSatisfied is asked about (one more than the matches
+    // when a zero-width match ended the run), or -1 when the item leaves it
+    // to the general loop.
     virtual int64_t MatchRun(TSimpatContext&, int64_t) const { return -1; }
     // The repeat marker behind this item, if it is one (spares a dynamic_cast
     // per step of the match loop).
@@ -271,6 +272,11 @@ public:
     int64_t Pos() const { return pos_; }
     void SetPos(int64_t p);
     bool AtEnd() const { return pos_ >= size_; }
+    int PeekByte() {
+        int b = ReadByte();
+        if (b >= 0) SetPos(pos_ - 1);
+        return b;
+    }
     // Next byte, or -1 at the end.
     int ReadByte() {
         if (pos_ >= size_) return -1;
