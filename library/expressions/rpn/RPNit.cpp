@@ -428,7 +428,7 @@ size_t RpnCompileCacheSize() {
 
 // ---------------------------------------------------------------- stack
 
-void TRpnValueStack::Push(TRpnScalar v) {
+void TRpnValueStack::Push(TRpnScalar&& v) {
     if (count_ >= Capacity)
         throw ERpnStackOverflow(u"An RPN expression needs more than %d values on stack.", {Capacity});
     if (static_cast<size_t>(count_) == items_.size()) {

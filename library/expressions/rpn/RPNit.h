@@ -320,7 +320,8 @@ class TRpnValueStack {
 public:
     static constexpr int32_t Capacity = 8192;
 
-    void Push(TRpnScalar v);
+    void Push(TRpnScalar&& v);
+    void Push(const TRpnScalar& v) { Push(TRpnScalar(v)); }
     TRpnScalar Pop();
     double PopNum();
     // A number without fractional part.
