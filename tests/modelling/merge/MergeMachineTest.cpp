@@ -336,6 +336,15 @@ TEST(MergeMachine, RecursiveMergesAreRefusedButEnclosingTargetsAreNot) {
     d.Node(r, u"b", "", {u"a"});
     EXPECT_EQ(ErrorOf<EMmRecursiveMerging>([&] { m.Merge(); }), u"Recursive node merges: a #1 > b #2 >> a #1.");
 
+    // Two off-context namesakes: the inheriting one inherits the other, whose
+    // merge reference leads back to the first while it is still being merged.
+    TMergeMachine back;
+    Model b{back};
+    r = b.Node(-1, u"r");
+    b.Node(r, u"x", "oi");
+    b.Node(r, u"x", "o", {u"x"});
+    EXPECT_EQ(ErrorOf<EMmRecursiveMerging>([&] { back.Merge(); }), u"Recursive node merges: x #1 > x #2 >> x #1.");
+
     // c takes over its enclosing p, whose child is c itself: the copy made of
     // c recognises itself and becomes its own child, staying in its place.
     TMergeMachine e;
