@@ -96,11 +96,6 @@ void TMmIdList::MergeFrom(const TMmIdList& other, bool prepend) {
 
 // ---- TMmList --------------------------------------------------------------
 
-TMmList::~TMmList() {
-    // Later nodes may be copies made from earlier ones: free newest first.
-    while (!items_.empty()) items_.pop_back();
-}
-
 void TMmList::BadIndex(int i) { throw EListError(Format(u"List index out of bounds (%d).", {i})); }
 
 TMmNode& TMmList::operator[](int i) const {

@@ -74,7 +74,6 @@ public:
     explicit TMmList(bool acceptsNil) : acceptsNil_(acceptsNil) {}
     TMmList(const TMmList&) = delete;
     TMmList& operator=(const TMmList&) = delete;
-    ~TMmList() override;
 
     bool AcceptsNil() const { return acceptsNil_; }
     int Count() const { return static_cast<int>(items_.size()); }

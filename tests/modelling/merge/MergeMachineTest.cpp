@@ -507,6 +507,25 @@ TEST(MergeMachine, CreationHookSeesTheNodeBeingMerged) {
     EXPECT_EQ(calls, 2);
 }
 
+TEST(MergeMachine, HooksThatBreakTheOrderOfMergingAreCaught) {
+    // Merging a child before its parent counts as merged: its lookup fails.
+    struct Eager : TMergeMachine {
+        void NodeMerged(TMmID id) override {
+            if (id == 1) MergeNode(Merged[1].Children.ID(0));
+        }
+    } eager;
+    Model d{eager};
+    d.Node(d.Node(d.Node(-1, u"r"), u"p"), u"x", "i");
+    EXPECT_EQ(ErrorOf<EMmFindingNonMergedParent>([&] { eager.Merge(); }),
+              u"Tried to find a node among children of non-merged parent 'p'.");
+
+    struct Leaky : TMergeMachine {
+        void NodeMerged(TMmID id) override { Stack.Push(id); }
+    } leaky;
+    Model{leaky}.Node(-1, u"r");
+    EXPECT_EQ(ErrorOf<EMergeMachine>([&] { leaky.Merge(); }), u"Broken stack after merging node 0.");
+}
+
 TEST(MergeMachine, DerivedMachineKeepsItsOwnRecords) {
     // An owner that filters "implicit" children, copies every child taken
     // through a merge, and appends an implicit child to each node with children.

@@ -43,7 +43,6 @@ TEST(MmIdList, PacksIdsWithTagsAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(Entries(l), u"3/1 9/0");
 
     EXPECT_EQ(ErrorOf<EListError>([&] { l.Add(-1); }), u"TMmIdList cannot store ID = -1.");
-    EXPECT_EQ(ErrorOf<EListError>([&] { l.Put(0, -1, 0); }), u"TMmIdList cannot store ID = -1.");
     EXPECT_EQ(ErrorOf<EListError>([&] { l.Insert(0, -1, 0); }), u"TMmIdList cannot store ID = -1.");
     // A 25-bit ID would come back as another node's ID.
     EXPECT_EQ(ErrorOf<EListError>([&] { l.Add(TMmIdList::MaxID + 1); }), u"TMmIdList cannot store ID = 16777216.");
