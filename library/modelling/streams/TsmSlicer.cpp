@@ -1,0 +1,151 @@
+#include "library/modelling/streams/TsmSlicer.h"
+
+#include <algorithm>
+
+#include "library/modelling/streams/StreamPosition.h"
+
+namespace ts {
+
+ETsmWrongPropStream::ETsmWrongPropStream(const TTsmSlicer* slicer, const TObject* stream)
+    : ETsmSlicer(u"%s doesn't contain stream %s referred to in a node property.", {slicer, stream}, slicer),
+      Stream(stream) {}
+
+ETsmPropWithoutStreamData::ETsmPropWithoutStreamData(const TTsmSlicer* slicer)
+    : ETsmSlicer(u"Node property doesn't contain source stream data for %s.", {slicer}, slicer) {}
+
+namespace {
+
+const TTsValue* FindPropValue(const TTsTreeNode* node, std::u16string_view name) {
+    const TTsProperty* p = node->Props().Find(name);
+    return p ? &p->Value : nullptr;
+}
+
+}  // namespace
+
+TTsmSlicer::TTsmSlicer(TStream* stream, std::unique_ptr<TTsTreeNode> resultRoot) {
+    if (stream) AddStream(*stream);
+    if (resultRoot) SetResultRoot(std::move(resultRoot));
+}
+
+TTsmSlicer::~TTsmSlicer() = default;
+
+void TTsmSlicer::SetResultRoot(std::unique_ptr<TTsTreeNode> node) {
+    // A context inside the tree being freed would dangle.
+    if (ownedRoot_ && ownedRoot_.get() != node.get()) context_ = nullptr;
+    ownedRoot_ = std::move(node);
+    root_ = ownedRoot_.get();
+}
+
+void TTsmSlicer::SetBorrowedResultRoot(TTsTreeNode* node) {
+    if (ownedRoot_) {
+        if (ownedRoot_.get() == node) {
+            (void)ownedRoot_.release();  // someone else owns it from now on
+        } else {
+            context_ = nullptr;
+            ownedRoot_.reset();
+        }
+    }
+    root_ = node;
+}
+
+std::unique_ptr<TTsTreeNode> TTsmSlicer::ReleaseResultRoot() { return std::move(ownedRoot_); }
+
+void TTsmSlicer::SetDefaultProp(std::u16string_view name) {
+    defaultProp_ = name.empty() ? DefaultPropName : name;
+}
+
+// ---- Streams ------------------------------------------------------------------
+
+TBufStream& TTsmSlicer::Keep(std::unique_ptr<TBufStream> buf) {
+    TBufStream& b = *buf;
+    streams_.push_back(std::move(buf));
+    try {
+        byStream_.try_emplace(&b.Stream(), &b);  // the first holder of a stream answers for it
+    } catch (...) {
+        streams_.pop_back();
+        throw;
+    }
+    return b;
+}
+
+TBufStream& TTsmSlicer::AddStream(TStream& stream) { return Keep(std::make_unique<TBufStream>(stream)); }
+
+TBufStream& TTsmSlicer::AddStream(std::unique_ptr<TStream> stream) {
+    if (!stream) throw EInvalidArgument(u"TTsmSlicer.AddStream needs a stream.");
+    return Keep(std::make_unique<TBufStream>(std::move(stream)));
+}
+
+TBufStream* TTsmSlicer::FindStream(const TObject* stream) const {
+    auto it = byStream_.find(stream);
+    return it == byStream_.end() ? nullptr : it->second;
+}
+
+TBufStream& TTsmSlicer::StreamOf(const TTsValue& value) {
+    TBufStream* b = FindStream(value.Obj);
+    if (!b) throw ETsmWrongPropStream(this, value.Obj);
+    return *b;
+}
+
+// ---- Spans ----------------------------------------------------------------------
+
+TTsValue TTsmSlicer::MakeSpan(int32_t offset, int64_t length, TStream* stream) {
+    TTsValue v;
+    v.Int = offset;
+    v.Float = static_cast<double>(length);
+    v.Obj = stream;
+    v.Kinds = vkInt | vkFloat | vkObject | vkSpan;
+    return v;
+}
+
+bool TTsmSlicer::HasStreamData(const TTsValue& value) {
+    constexpr uint8_t all = vkInt | vkFloat | vkObject | vkSpan;
+    return (value.Kinds & all) == all;
+}
+
+int64_t TTsmSlicer::SpanOffset(const TTsValue& value) { return HasStreamData(value) ? value.Int : -1; }
+
+int64_t TTsmSlicer::SpanLength(const TTsValue& value) {
+    if (!HasStreamData(value)) return -1;
+    double f = value.Float;
+    // Converting NaN or an out-of-range double is undefined; clamp first.
+    if (!(f > 0)) return 0;
+    if (f >= 9.2e18) return NoLimit;
+    return static_cast<int64_t>(f);
+}
+
+RawByteString TTsmSlicer::ReadSpan(const TTsValue& value, int64_t maxLength) {
+    if (!HasStreamData(value)) return {};
+    TBufStream& b = StreamOf(value);
+    return b.ReadString(std::min(SpanLength(value), maxLength), SpanOffset(value));
+}
+
+TTsmSpanPosition TTsmSlicer::SpanPosition(const TTsValue& value) {
+    if (!HasStreamData(value)) throw ETsmPropWithoutStreamData(this);
+    TStream& s = StreamOf(value).Stream();
+    s.Seek(SpanOffset(value), TSeekOrigin::soBeginning);
+    return {&s, SpanLength(value)};
+}
+
+std::unique_ptr<TTsRestrictedStream> TTsmSlicer::OpenSpan(const TTsValue& value) {
+    if (!HasStreamData(value)) throw ETsmPropWithoutStreamData(this);
+    TStream& s = StreamOf(value).Stream();
+    // The window takes its start from the source's position; the source is
+    // put back so that opening a span never moves a running input.
+    TStreamPositionKeeper keep(s);
+    TTsmSpanPosition at = SpanPosition(value);
+    return std::make_unique<TTsRestrictedStream>(at.Stream, at.Length);
+}
+
+RawByteString TTsmSlicer::TextOfNode(const TTsTreeNode* node, std::u16string_view propName, int64_t maxLength) {
+    if (!node) return {};
+    const TTsValue* v = FindPropValue(node, propName);
+    return v ? ReadSpan(*v, maxLength) : RawByteString();
+}
+
+RawByteString TTsmSlicer::ReadPropText(TStream& stream, const TTsTreeNode* node, std::u16string_view propName) {
+    TStreamPositionKeeper keep(stream);
+    TTsmSlicer slicer(&stream);
+    return slicer.TextOfNode(node, propName);
+}
+
+}  // namespace ts

@@ -1,0 +1,125 @@
+// TTsmSlicer: the result of a modelling run. It keeps the result tree and
+// every stream the result's span properties point into, and reads the text
+// of any span back ("slicing" the input), by value, by node and property,
+// or by a text path such as "header\version$start".
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "library/core/TsBase.h"
+#include "library/core/TsNodes.h"
+#include "library/modelling/streams/BufStream.h"
+#include "library/modelling/streams/TsInputStreams.h"
+
+namespace ts {
+
+class TTsmSlicer;
+
+class ETsmSlicer : public ETessarine {
+public:
+    ETsmSlicer(std::u16string_view format, FormatArgs args, const TTsmSlicer* slicer)
+        : ETessarine(format, args), Slicer(slicer) {}
+    const TTsmSlicer* Slicer;  // borrowed
+    TS_EXCEPTION(ETsmSlicer)
+};
+
+class ETsmWrongPropStream : public ETsmSlicer {
+public:
+    ETsmWrongPropStream(const TTsmSlicer* slicer, const TObject* stream);
+    const TObject* Stream;  // borrowed
+    TS_EXCEPTION(ETsmWrongPropStream)
+};
+
+class ETsmPropWithoutStreamData : public ETsmSlicer {
+public:
+    explicit ETsmPropWithoutStreamData(const TTsmSlicer* slicer);
+    TS_EXCEPTION(ETsmPropWithoutStreamData)
+};
+
+// Where a span starts: its stream, positioned at the span's offset, and its length.
+struct TTsmSpanPosition {
+    TStream* Stream = nullptr;
+    int64_t Length = 0;
+};
+
+class TTsmSlicer : public TTsObject {
+    TS_CLASS(TTsmSlicer)
+public:
+    static constexpr std::u16string_view DefaultPropName = u"innerGlobal";
+    static constexpr int64_t NoLimit = std::numeric_limits<int64_t>::max();
+
+    // Keeps stream (borrowed; may be null) and owns resultRoot when given.
+    explicit TTsmSlicer(TStream* stream, std::unique_ptr<TTsTreeNode> resultRoot = nullptr);
+    ~TTsmSlicer() override;
+
+    // ---- The result tree
+    TTsTreeNode* ResultRoot() const { return root_; }
+    bool OwnsResult() const { return ownedRoot_ != nullptr; }
+    // Takes the tree over (freed with the slicer).
+    void SetResultRoot(std::unique_ptr<TTsTreeNode> node);
+    // Uses a tree someone else owns.
+    void SetBorrowedResultRoot(TTsTreeNode* node);
+    // Hands the owned tree to the caller; the slicer keeps reading it, borrowed.
+    std::unique_ptr<TTsTreeNode> ReleaseResultRoot();
+
+    // Where text paths start: the result root unless set.
+    TTsTreeNode* ContextNode() const { return context_ ? context_ : root_; }
+    void SetContextNode(TTsTreeNode* node) { context_ = node; }
+    // The property a text path reads when it names none: "innerGlobal" unless set.
+    const WideString& DefaultProp() const { return defaultProp_; }
+    void SetDefaultProp(std::u16string_view name);
+
+    // ---- Streams
+    // Keeps a stream the result may refer to, borrowed or owned.
+    TBufStream& AddStream(TStream& stream);
+    TBufStream& AddStream(std::unique_ptr<TStream> stream);
+    int StreamCount() const { return static_cast<int>(streams_.size()); }
+    TBufStream& BufStream(int i) const { return *streams_.at(static_cast<size_t>(i)); }
+    // The buffered reader over stream, or null when the slicer does not hold it.
+    TBufStream* FindStream(const TObject* stream) const;
+
+    // ---- Spans
+    // A span value: offset and length within stream.
+    static TTsValue MakeSpan(int32_t offset, int64_t length, TStream* stream);
+    // The value carries integer, float, object and span kinds.
+    static bool HasStreamData(const TTsValue& value);
+    // -1 without stream data.
+    static int64_t SpanOffset(const TTsValue& value);
+    // -1 without stream data; a negative or non-numeric length counts as 0.
+    static int64_t SpanLength(const TTsValue& value);
+
+    // The span's bytes, at most maxLength of them; empty without stream data.
+    // Raises ETsmWrongPropStream when the span's stream is not held here.
+    RawByteString ReadSpan(const TTsValue& value, int64_t maxLength = NoLimit);
+    // The span's stream moved to the span's offset, and the span's length.
+    // Raises ETsmPropWithoutStreamData or ETsmWrongPropStream.
+    TTsmSpanPosition SpanPosition(const TTsValue& value);
+    // A read-only stream over exactly the span. It borrows the span's stream,
+    // so it must not outlive the slicer. Same errors as SpanPosition.
+    std::unique_ptr<TTsRestrictedStream> OpenSpan(const TTsValue& value);
+
+    // The text of a node's span property; empty when node is null or lacks it.
+    RawByteString TextOfNode(const TTsTreeNode* node, std::u16string_view propName, int64_t maxLength = NoLimit);
+    // Reads one property's text from stream through a temporary slicer; the
+    // stream's position is left as it was.
+    static RawByteString ReadPropText(TStream& stream, const TTsTreeNode* node, std::u16string_view propName);
+
+private:
+    TBufStream& Keep(std::unique_ptr<TBufStream> buf);
+    TBufStream& StreamOf(const TTsValue& value);
+
+    std::vector<std::unique_ptr<TBufStream>> streams_;
+    // Span lookups by stream; a run may leave one stream per input line.
+    std::unordered_map<const TObject*, TBufStream*> byStream_;
+    std::unique_ptr<TTsTreeNode> ownedRoot_;
+    TTsTreeNode* root_ = nullptr;
+    TTsTreeNode* context_ = nullptr;
+    WideString defaultProp_{DefaultPropName};
+};
+
+}  // namespace ts

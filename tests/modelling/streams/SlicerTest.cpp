@@ -1,0 +1,182 @@
+// Tests of the result slicer: span reading, text paths, span streams and
+// the ownership of the result tree and the streams.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "library/core/TsNodes.h"
+#include "library/modelling/streams/TsmSlicer.h"
+
+using namespace ts;
+
+namespace {
+
+// A stream that reports when it is freed.
+class TWatchedStream : public TStringStream {
+public:
+    TWatchedStream(RawByteString data, bool& freed) : TStringStream(std::move(data)), freed_(freed) {}
+    ~TWatchedStream() override { freed_ = true; }
+
+private:
+    bool& freed_;
+};
+
+void SetSpan(TTsTreeNode* node, std::u16string_view prop, int32_t offset, int64_t length, TStream* s) {
+    node->Props().SetValue(WideString(prop), TTsmSlicer::MakeSpan(offset, length, s));
+}
+
+// A result tree as a run over "Tessarine 0.79 | x\r\nsecond line" leaves it:
+// root > header > version, with a line stream for the first line.
+struct TResult {
+    TStringStream input{RawByteString("Tessarine 0.79 | x\r\nsecond line")};
+    std::unique_ptr<TStringStream> line = std::make_unique<TStringStream>(RawByteString("Tessarine 0.79 | x"));
+    std::unique_ptr<TTsTreeNode> root = std::make_unique<TTsTreeNode>(u"root");
+    TTsTreeNode* header;
+    TTsTreeNode* version;
+
+    TResult() {
+        header = root->AddChild(u"header");
+        version = header->AddChild(u"version");
+        SetSpan(root.get(), u"innerGlobal", 0, 31, &input);
+        SetSpan(header, u"start", 0, 10, line.get());
+        SetSpan(header, u"innerGlobal", 0, 18, &input);
+        SetSpan(version, u"start", 10, 4, line.get());
+        SetSpan(version, u"inner", 11, 3, line.get());
+        SetSpan(version, u"startGlobal", 10, 4, &input);
+        SetSpan(version, u"innerGlobal", 10, 5, &input);
+    }
+};
+
+}  // namespace
+
+TEST(Slicer, ReadSpanCutsAndChecksTheStream) {
+    TStringStream input(RawByteString("abcdefghij"));
+    TTsmSlicer s(&input);
+    TTsValue span = TTsmSlicer::MakeSpan(2, 6, &input);
+    EXPECT_EQ(s.ReadSpan(span), "cdefgh");
+    EXPECT_EQ(s.ReadSpan(span, 3), "cde");
+    EXPECT_EQ(s.ReadSpan(span, 0), "");
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(7, 100, &input)), "hij");
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(70, 5, &input)), "");
+
+    // Values without all four span kinds have no stream data.
+    TTsValue partial = span;
+    partial.Kinds &= static_cast<uint8_t>(~vkSpan);
+    EXPECT_FALSE(TTsmSlicer::HasStreamData(partial));
+    EXPECT_EQ(s.ReadSpan(partial), "");
+    EXPECT_EQ(TTsmSlicer::SpanOffset(partial), -1);
+    EXPECT_EQ(TTsmSlicer::SpanLength(partial), -1);
+    EXPECT_EQ(s.ReadSpan(TTsValue::FromStr(u"abc")), "");
+
+    // Corrupt lengths read nothing rather than misbehave; a negative offset
+    // is refused.
+    TTsValue wild = span;
+    wild.Float = std::nan("");
+    EXPECT_EQ(TTsmSlicer::SpanLength(wild), 0);
+    wild.Float = 1e300;
+    EXPECT_EQ(s.ReadSpan(wild), "cdefghij");
+    wild.Float = -4;
+    EXPECT_EQ(s.ReadSpan(wild), "");
+    EXPECT_THROW(s.ReadSpan(TTsmSlicer::MakeSpan(-1, 3, &input)), ERangeError);
+
+    TStringStream other(RawByteString("zzz"));
+    try {
+        s.ReadSpan(TTsmSlicer::MakeSpan(0, 1, &other));
+        FAIL() << "foreign stream read";
+    } catch (const ETsmWrongPropStream& e) {
+        EXPECT_EQ(e.Message(), u"TTsmSlicer doesn't contain stream TStringStream referred to in a node property.");
+        EXPECT_EQ(e.Stream, &other);
+        EXPECT_EQ(e.Slicer, &s);
+    }
+}
+
+TEST(Slicer, SpanStreamsCoverExactlyTheSpan) {
+    TStringStream input(RawByteString("0123456789"));
+    input.SetPosition(9);
+    TTsmSlicer s(&input);
+    TTsValue span = TTsmSlicer::MakeSpan(3, 4, &input);
+
+    std::unique_ptr<TTsRestrictedStream> r = s.OpenSpan(span);
+    EXPECT_EQ(input.Position(), 9);  // opening does not move the input
+    EXPECT_EQ(r->Size(), 4);
+    EXPECT_EQ(r->ReadToEnd(), "3456");
+    EXPECT_EQ(input.Position(), 9);
+
+    TTsmSpanPosition at = s.SpanPosition(span);
+    EXPECT_EQ(at.Stream, &input);
+    EXPECT_EQ(at.Length, 4);
+    EXPECT_EQ(input.Position(), 3);
+
+    try {
+        s.OpenSpan(TTsValue::FromInt(3));
+        FAIL() << "span opened without stream data";
+    } catch (const ETsmPropWithoutStreamData& e) {
+        EXPECT_EQ(e.Message(), u"Node property doesn't contain source stream data for TTsmSlicer.");
+    }
+    EXPECT_THROW(s.SpanPosition(TTsValue()), ETsmPropWithoutStreamData);
+    TStringStream other(RawByteString("zzz"));
+    EXPECT_THROW(s.OpenSpan(TTsmSlicer::MakeSpan(0, 1, &other)), ETsmWrongPropStream);
+}
+
+TEST(Slicer, OwnsTheResultAndAddedStreamsButNotTheInput) {
+    bool inputFreed = false, lineFreed = false, borrowedFreed = false;
+    auto input = std::make_unique<TWatchedStream>("input", inputFreed);
+    TWatchedStream borrowed("borrowed", borrowedFreed);
+    {
+        TTsmSlicer s(input.get());
+        EXPECT_FALSE(s.OwnsResult());
+        auto root = std::make_unique<TTsTreeNode>(u"r");
+        SetSpan(root.get(), u"inner", 1, 3, &borrowed);
+        s.SetResultRoot(std::move(root));
+        EXPECT_TRUE(s.OwnsResult());
+        s.AddStream(std::make_unique<TWatchedStream>("line", lineFreed));
+        s.AddStream(borrowed);
+        EXPECT_EQ(s.StreamCount(), 3);
+        EXPECT_EQ(s.TextOfNode(s.ResultRoot(), u"inner"), "orr");
+    }
+    EXPECT_TRUE(lineFreed);
+    EXPECT_FALSE(inputFreed);
+    EXPECT_FALSE(borrowedFreed);
+
+    // A released tree outlives the slicer; a borrowed one is left alone.
+    std::unique_ptr<TTsTreeNode> kept;
+    TTsTreeNode other(u"other");
+    {
+        TTsmSlicer s(input.get(), std::make_unique<TTsTreeNode>(u"result"));
+        kept = s.ReleaseResultRoot();
+        EXPECT_FALSE(s.OwnsResult());
+        EXPECT_EQ(s.ResultRoot(), kept.get());
+        s.SetBorrowedResultRoot(&other);
+        EXPECT_EQ(s.ContextNode(), &other);
+    }
+    EXPECT_EQ(kept->Name(), u"result");
+    EXPECT_EQ(other.Name(), u"other");
+}
+
+TEST(Slicer, ReadPropTextUsesTheGivenStreamAndRestoresIt) {
+    TStringStream input(RawByteString("key = value"));
+    input.SetPosition(4);
+    TTsTreeNode node(u"n");
+    SetSpan(&node, u"inner", 6, 5, &input);
+    SetSpan(&node, u"start", 0, 3, nullptr);
+    EXPECT_EQ(TTsmSlicer::ReadPropText(input, &node, u"inner"), "value");
+    EXPECT_EQ(input.Position(), 4);
+    EXPECT_EQ(TTsmSlicer::ReadPropText(input, &node, u"missing"), "");
+    EXPECT_EQ(TTsmSlicer::ReadPropText(input, nullptr, u"inner"), "");
+    EXPECT_THROW(TTsmSlicer::ReadPropText(input, &node, u"start"), ETsmWrongPropStream);
+    EXPECT_EQ(input.Position(), 4);
+}
+
+TEST(Slicer, FindsEachOfManyLineStreams) {
+    TStringStream input(RawByteString("base"));
+    TTsmSlicer s(&input);
+    std::vector<TStream*> lines;
+    for (int i = 0; i < 2000; ++i) {
+        auto line = std::make_unique<TStringStream>("line " + std::to_string(i));
+        lines.push_back(line.get());
+        s.AddStream(std::move(line));
+    }
+    for (int i : {0, 1, 999, 1999}) EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(5, 10, lines[static_cast<size_t>(i)])), std::to_string(i));
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(0, 4, &input)), "base");
+}
