@@ -149,6 +149,8 @@ void TMergeMachine::Merge() {
         Merged[p].DefinedChildren.Add(i, 0);
     }
     MergeNode(0);
+    // The lookup indexes borrow names of nodes that clean-up may free.
+    levelIndex_.clear();
     RemoveUnused();
 }
 

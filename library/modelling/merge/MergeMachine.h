@@ -136,7 +136,8 @@ public:
     TMmNode* CreateDefinedNode();
     // A new node passed to AddMerged.
     TMmNode* NewMergedNode();
-    // The whole merge; once per machine.
+    // The whole merge; once per machine. Merged node i (for each defined
+    // node i) is a clone stored directly, so it shares the defined node's Data.
     void Merge();
     // The node being merged, or -1.
     TMmID CurrentNode() const { return Stack.Top(); }
@@ -148,6 +149,7 @@ public:
     // After id's children are assembled and overlays resolved, before it
     // counts as merged.
     virtual void NodeMerged(TMmID id);
+    // Removes a merged node that clean-up found unused.
     virtual void DeleteNode(TMmID id);
     virtual std::unique_ptr<TMmFinder> CreateFinder();
     // Filters children taken from an ancestor or a merge target.
@@ -163,11 +165,15 @@ public:
     // Recoverable errors: to OnError when assigned (the error is then
     // dropped), else raised.
     virtual void HandleError(std::unique_ptr<Exception> error);
+    // Store a new node (CreateDefinedNode, NewMergedNode) and return it.
     virtual TMmNode* AddDefined(std::unique_ptr<TMmNode> node);
-    virtual void RemoveUnused();
-    // A stored clone of node that remembers it was copied from node.
-    virtual TMmNode* CopyNode(const TMmNode& node);
     virtual TMmNode* AddMerged(std::unique_ptr<TMmNode> node);
+    // Passes the nodes that CleanupMode does not keep, highest ID first, to
+    // DeleteNode. The root is always kept.
+    virtual void RemoveUnused();
+    // A stored clone of node that remembers it was copied from node. The
+    // clone shares node's Data; an owner gives it a record of its own here.
+    virtual TMmNode* CopyNode(const TMmNode& node);
 
 private:
     friend class TMmFinder;
