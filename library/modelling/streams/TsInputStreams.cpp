@@ -8,12 +8,19 @@
 
 namespace ts {
 
+namespace {
+
+// a + b for b >= 0, saturating instead of overflowing on absurd lengths.
+int64_t SaturatedAdd(int64_t a, int64_t b) { return b > INT64_MAX - a ? INT64_MAX : a + b; }
+
+}  // namespace
+
 // ---- TTsRestrictedStream --------------------------------------------------
 
 TTsRestrictedStream::TTsRestrictedStream(TStream* source, int64_t length) : source_(source) {
     if (!source_) throw ETessarine(u"nil Stream given to %s.Create.", {this});
     start_ = std::max<int64_t>(0, source_->Position());
-    end_ = length > 0 ? start_ + length : start_;
+    end_ = SaturatedAdd(start_, std::max<int64_t>(0, length));
 }
 
 int64_t TTsRestrictedStream::Read(void* buffer, int64_t count) {
@@ -35,8 +42,7 @@ void TTsRestrictedStream::SetSize(int64_t) { throw EWriteError(Format(u"%s is a 
 int64_t TTsRestrictedStream::Seek(int64_t offset, TSeekOrigin origin) {
     int64_t size = end_ - start_;
     int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? pos_ : size;
-    // Saturate rather than overflow on absurd offsets.
-    int64_t p = offset > 0 && base > INT64_MAX - offset ? INT64_MAX : base + offset;
+    int64_t p = offset > 0 ? SaturatedAdd(base, offset) : base + offset;
     pos_ = std::clamp<int64_t>(p, 0, size);
     return pos_;
 }
@@ -44,7 +50,7 @@ int64_t TTsRestrictedStream::Seek(int64_t offset, TSeekOrigin origin) {
 void TTsRestrictedStream::SetWindow(int64_t offset) {
     int64_t size = end_ - start_;
     start_ = std::max<int64_t>(0, offset);
-    end_ = start_ + size;
+    end_ = SaturatedAdd(start_, size);
     pos_ = 0;
 }
 

@@ -133,7 +133,10 @@ std::unique_ptr<TTsRestrictedStream> TTsmSlicer::OpenSpan(const TTsValue& value)
     // put back so that opening a span never moves a running input.
     TStreamPositionKeeper keep(s);
     TTsmSpanPosition at = SpanPosition(value);
-    return std::make_unique<TTsRestrictedStream>(at.Stream, at.Length);
+    // A span cannot reach past its input; a wild length would make the
+    // window promise bytes that are not there.
+    int64_t rest = std::max<int64_t>(0, s.Size() - SpanOffset(value));
+    return std::make_unique<TTsRestrictedStream>(at.Stream, std::min(at.Length, rest));
 }
 
 RawByteString TTsmSlicer::TextOfNode(const TTsTreeNode* node, std::u16string_view propName, int64_t maxLength) {

@@ -99,8 +99,9 @@ public:
     // The span's stream moved to the span's offset, and the span's length.
     // Raises ETsmPropWithoutStreamData or ETsmWrongPropStream.
     TTsmSpanPosition SpanPosition(const TTsValue& value);
-    // A read-only stream over exactly the span. It borrows the span's stream,
-    // so it must not outlive the slicer. Same errors as SpanPosition.
+    // A read-only stream over exactly the span (cut at the end of its
+    // stream). It borrows the span's stream, so it must not outlive the
+    // slicer. Same errors as SpanPosition.
     std::unique_ptr<TTsRestrictedStream> OpenSpan(const TTsValue& value);
 
     // The text of a node's span property; empty when node is null or lacks it.

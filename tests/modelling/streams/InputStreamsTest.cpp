@@ -1,8 +1,10 @@
 // Tests of the block-cached reader, the restricted window and the temporary
 // stream, including its spill to a file and the file's removal.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -213,6 +215,15 @@ TEST(RestrictedStream, ReadsOnlyItsWindowAndRestoresTheSource) {
     TTsRestrictedStream empty(&src, -5);
     EXPECT_EQ(empty.Size(), 0);
     EXPECT_EQ(empty.ReadToEnd(), "");
+
+    // An absurd length saturates instead of overflowing.
+    src.SetPosition(15);
+    TTsRestrictedStream huge(&src, INT64_MAX);
+    EXPECT_EQ(huge.Size(), INT64_MAX - 15);
+    EXPECT_EQ(huge.Seek(INT64_MAX, TSeekOrigin::soCurrent), INT64_MAX - 15);
+    huge.SetPosition(2);
+    EXPECT_EQ(huge.Read(buf, sizeof buf), 3);
+    EXPECT_EQ(std::string(buf, 3), "hij");
 }
 
 TEST(RestrictedStream, SeeksAreClampedToTheWindow) {
@@ -321,6 +332,25 @@ TEST(TempStream, AFailedSpillKeepsTheContentsInMemory) {
     ::setenv("TMPDIR", tmp.Path().c_str(), 1);
     t.WriteBytes("e");
     EXPECT_TRUE(t.IsSpilled());
+}
+
+TEST(TempStream, AFileThatCannotBeFilledIsDeleted) {
+    TScopedTmpDir tmp;
+    // Let the file grow to 10 bytes only: copying 64 bytes into it fails.
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    TTsTempStream t(64);
+    t.WriteBytes(Pattern(64));
+    EXPECT_THROW(t.WriteBytes("x"), EStreamError);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(tmp.FileCount(), 0u);
+    EXPECT_FALSE(t.IsSpilled());
+    EXPECT_EQ(t.Size(), 64);
 }
 
 TEST(TempFiles, NamesAreUniqueAndHonourTmpdir) {

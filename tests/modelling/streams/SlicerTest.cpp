@@ -103,6 +103,12 @@ TEST(Slicer, SpanStreamsCoverExactlyTheSpan) {
     EXPECT_EQ(r->ReadToEnd(), "3456");
     EXPECT_EQ(input.Position(), 9);
 
+    TTsValue wild = TTsmSlicer::MakeSpan(6, 0, &input);
+    wild.Float = 1e300;
+    r = s.OpenSpan(wild);
+    EXPECT_EQ(r->Size(), 4);
+    EXPECT_EQ(r->ReadToEnd(), "6789");
+
     TTsmSpanPosition at = s.SpanPosition(span);
     EXPECT_EQ(at.Stream, &input);
     EXPECT_EQ(at.Length, 4);
