@@ -98,11 +98,7 @@ void TMmIdList::MergeFrom(const TMmIdList& other, bool prepend) {
 
 void TMmList::BadIndex(int i) { throw EListError(Format(u"List index out of bounds (%d).", {i})); }
 
-TMmNode& TMmList::operator[](int i) const {
-    TMmNode* node = Items(i);
-    if (!node) throw EListError(Format(u"%s.Items[%d] is empty.", {this, i}));
-    return *node;
-}
+void TMmList::EmptySlot(int i) const { throw EListError(Format(u"%s.Items[%d] is empty.", {this, i})); }
 
 TMmNode* TMmList::Add(std::unique_ptr<TMmNode> node) {
     int i = Count();

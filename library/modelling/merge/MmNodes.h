@@ -82,7 +82,12 @@ public:
         if (i < 0 || i >= Count()) BadIndex(i);
         return items_[static_cast<size_t>(i)].get();
     }
-    TMmNode& operator[](int i) const;  // EListError for an empty slot too
+    // EListError for an empty slot too.
+    TMmNode& operator[](int i) const {
+        TMmNode* node = Items(i);
+        if (!node) EmptySlot(i);
+        return *node;
+    }
 
     // Appends a slot and stores node in it; returns the node (nil when an
     // empty slot was added). The slot is dropped again when storing fails.
@@ -95,6 +100,7 @@ public:
 
 private:
     [[noreturn]] static void BadIndex(int i);
+    [[noreturn]] void EmptySlot(int i) const;
 
     bool acceptsNil_;
     std::vector<std::unique_ptr<TMmNode>> items_;
