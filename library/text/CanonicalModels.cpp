@@ -1,6 +1,7 @@
 // Header skipping for the embedded canonical models.
 #include "library/text/CanonicalModels.h"
 
+#include "library/text/TsStreamers.h"
 #include "support/Resources.h"
 
 namespace ts {
@@ -22,6 +23,10 @@ std::unique_ptr<TStream> OpenCanonicalModel(std::u16string_view kind) {
     auto stream = std::make_unique<TResourceStream>(WideString(u"Tsm") + WideString(kind));
     SkipCanonicalHeader(*stream);
     return stream;
+}
+
+std::unique_ptr<TTsTreeNode> ReadCanonicalModel(std::u16string_view kind) {
+    return TTsmNativeStreamer::ReadFrom(OpenCanonicalModel(kind));
 }
 
 }  // namespace ts

@@ -1,11 +1,13 @@
 // The canonical models the program carries as resources ("TsmModel",
 // "TsmScript"): opening one as a stream positioned at its model text, past
-// the "Tessarine <version>" header and its "== Model ==" title line.
+// the "Tessarine <version>" header and its "== Model ==" title line, and
+// reading one into a model tree with the native reader.
 #pragma once
 
 #include <memory>
 #include <string_view>
 
+#include "library/core/TsNodes.h"
 #include "support/Streams.h"
 
 namespace ts {
@@ -21,5 +23,9 @@ void SkipCanonicalHeader(TStream& stream);
 // The resource "Tsm" + kind ("Model", "Script"), header skipped. Raises
 // EResNotFound for an unknown kind.
 std::unique_ptr<TStream> OpenCanonicalModel(std::u16string_view kind);
+
+// The canonical model's tree, read by TTsmNativeStreamer with no source name
+// (so its "source" values name "<ResourceStream>").
+std::unique_ptr<TTsTreeNode> ReadCanonicalModel(std::u16string_view kind);
 
 }  // namespace ts
