@@ -261,6 +261,8 @@ public:
     TTsTreeNode* NextChild(TTsHashFind& state) const;
     TTsTreeNode* FirstChild(std::u16string_view name) const;
     TTsTreeNode* LastChild(std::u16string_view name) const;
+    // The first node on a path without selectors, depth first (TsNodePaths).
+    TTsTreeNode* FirstOnPath(std::u16string_view path) const;
 
     // This node's text and then, line by line, its ancestors' up to the root.
     WideString Describe() const override;
