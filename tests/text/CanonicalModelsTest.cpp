@@ -4,11 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "library/core/TsBase.h"
-#include "library/core/TsNodes.h"
+#include "ReaderTestUtil.h"
 #include "support/Resources.h"
 #include "support/Strings.h"
 
 using namespace ts;
+using namespace ts::test;
 
 namespace {
 int64_t StartOf(const std::string& text) {
@@ -62,13 +63,10 @@ namespace {
 int ModelLineCount(std::u16string_view kind) {
     std::string text = OpenCanonicalModel(kind)->ReadToEnd();
     int count = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
+    for (size_t pos = 0, end; pos < text.size(); pos = end + 1) {
+        end = std::min(text.find('\n', pos), text.size());
         const WideString line = Trim(Utf8ToWide(text.substr(pos, end - pos)));
         if (!line.empty() && line[0] != u';') ++count;
-        pos = end + 1;
     }
     return count;
 }
@@ -78,78 +76,41 @@ int NodeCount(const TTsTreeNode& node) {
     for (int i = 0; i < node.ChildCount(); ++i) n += 1 + NodeCount(*node.ChildByIndex(i));
     return n;
 }
-
-WideString Prop(const TTsTreeNode& node, std::u16string_view name) {
-    TTsProperty* p = node.Props().Find(name);
-    return p ? p->Value.Str : WideString(u"<none>");
-}
-bool Flag(const TTsTreeNode& node, std::u16string_view name) { return node.Props().Get(name).Value.Bool; }
 }  // namespace
 
-TEST(CanonicalModels, TextModelDefinitionReadsWithTheNativeReader) {
-    auto root = ReadCanonicalModel(u"Model");
-    EXPECT_EQ(NodeCount(*root), ModelLineCount(u"Model"));
-    ASSERT_EQ(root->ChildCount(), 5);
-    const TTsTreeNode& merge = *root->ChildByIndex(0);
+TEST(CanonicalModels, BothReadWithTheNativeReader) {
+    auto model = ReadCanonicalModel(u"Model");
+    EXPECT_EQ(NodeCount(*model), ModelLineCount(u"Model"));
+    ASSERT_EQ(model->ChildCount(), 5);
+    const TTsTreeNode& merge = *model->ChildByIndex(0);
     EXPECT_EQ(merge.Name(), u"merge");
-    EXPECT_TRUE(Flag(merge, u"mIsOffContext"));
-    EXPECT_TRUE(Flag(merge, u"mIsInheriting"));
-    const TTsValue& source = merge.Props().Get(u"source").Value;
-    EXPECT_EQ(source.Int, 0);
-    EXPECT_EQ(source.Str, u"<ResourceStream>");
-    ASSERT_EQ(merge.ChildCount(), 2);
-    EXPECT_EQ(merge.ChildByIndex(1)->Name(), u"");
-    EXPECT_EQ(Prop(*merge.ChildByIndex(1), u"mCond"), u"% SP+ + SP+");
-
-    EXPECT_EQ(root->ChildByIndex(3)->Name(), u"END");
-    EXPECT_EQ(Prop(*root->ChildByIndex(3), u"mCond"), u"? eof");
-    const TTsTreeNode& lineRoot = *root->ChildByIndex(4);
+    EXPECT_EQ(Flags(merge), "XI");
+    EXPECT_EQ(Int(merge, u"source"), 0);
+    EXPECT_EQ(Str(merge, u"source"), u"<ResourceStream>");
+    EXPECT_EQ(Str(*merge.ChildByIndex(1), u"mCond"), u"% SP+ + SP+");
+    const TTsTreeNode& lineRoot = *model->ChildByIndex(4);
     EXPECT_EQ(lineRoot.Name(), u"LINE");
-    EXPECT_FALSE(Flag(lineRoot, u"mIsInheriting"));
+    EXPECT_EQ(Flags(lineRoot), "");
     const TTsTreeNode* line = lineRoot.FirstChild(u"line");
     ASSERT_NE(line, nullptr);
-    EXPECT_EQ(Prop(*line, u"mPath"), u"line");
-    EXPECT_EQ(Prop(*lineRoot.ChildByIndex(0), u"mCond"), u"? eof");
-
-    const TTsTreeNode* path = line->FirstChild(u"path");
-    ASSERT_NE(path, nullptr);
-    EXPECT_EQ(Prop(*path, u"mCond"), u"= \"");
-    const TTsTreeNode* fail = path->FirstChild(u"FAIL");
+    EXPECT_EQ(Str(*line->ChildByIndex(4), u"mPath"), u"rightMerges");
+    EXPECT_EQ(Flags(*line->ChildByIndex(4)), "O1I");
+    const TTsTreeNode* fail = line->FirstChild(u"path")->FirstChild(u"FAIL");
     ASSERT_NE(fail, nullptr);
-    EXPECT_EQ(Prop(*fail, u"mPath"), u"Off-context nodes cannot have tree positions (paths).");
-    EXPECT_EQ(Prop(*fail, u"mCond"), u"? .isOffContext? has");
-    EXPECT_TRUE(Flag(*fail, u"mIsOnce"));
-    EXPECT_TRUE(Flag(*fail, u"mIsOptional"));
+    EXPECT_EQ(Str(*fail, u"mPath"), u"Off-context nodes cannot have tree positions (paths).");
+    EXPECT_EQ(Str(*fail, u"mCond"), u"? .isOffContext? has");
 
-    const TTsTreeNode* rightMerges = line->ChildByIndex(4);
-    EXPECT_EQ(rightMerges->Name(), u"merge");
-    EXPECT_EQ(Prop(*rightMerges, u"mPath"), u"rightMerges");
-    EXPECT_TRUE(Flag(*rightMerges, u"mIsInheriting"));
-}
-
-TEST(CanonicalModels, ScriptModelReadsWithTheNativeReader) {
-    auto root = ReadCanonicalModel(u"Script");
-    EXPECT_EQ(NodeCount(*root), ModelLineCount(u"Script"));
-    ASSERT_EQ(root->ChildCount(), 4);
-    const TTsTreeNode& versionOp = *root->ChildByIndex(1);
-    EXPECT_EQ(versionOp.Name(), u"versionOp");
-    EXPECT_TRUE(Flag(versionOp, u"mIsNonConsuming"));
-    ASSERT_EQ(versionOp.ChildCount(), 7);
+    auto script = ReadCanonicalModel(u"Script");
+    EXPECT_EQ(NodeCount(*script), ModelLineCount(u"Script"));
+    ASSERT_EQ(script->ChildCount(), 4);
+    const TTsTreeNode& versionOp = *script->ChildByIndex(1);
+    EXPECT_EQ(Flags(versionOp), "XIN");
     EXPECT_EQ(versionOp.ChildCount(u"notEq"), 2);
-    EXPECT_EQ(Prop(*versionOp.ChildByIndex(6), u"mCond"), u"= <>");
-
-    const TTsTreeNode& header = *root->ChildByIndex(2);
-    EXPECT_EQ(header.Name(), u"header");
-    EXPECT_EQ(header.Props().Get(u"mOrder").Value.Int, 1);
-    EXPECT_EQ(Prop(header, u"mCond"), u"% Tessarine SP+");
-
-    const TTsTreeNode& sections = *root->ChildByIndex(3);
-    EXPECT_EQ(Prop(sections, u"mCond"), u"% NL");
-    ASSERT_EQ(sections.ChildCount(), 6);
-    const TTsTreeNode& subsection = *sections.ChildByIndex(3);
+    EXPECT_EQ(Str(*versionOp.ChildByIndex(6), u"mCond"), u"= <>");
+    EXPECT_EQ(Int(*script->ChildByIndex(2), u"mOrder"), 1);
+    EXPECT_EQ(Str(*script->ChildByIndex(2), u"mCond"), u"% Tessarine SP+");
+    const TTsTreeNode& subsection = *script->ChildByIndex(3)->ChildByIndex(3);
     EXPECT_EQ(subsection.Name(), u"header");
-    EXPECT_EQ(Prop(subsection, u"mPath"), u"subsection");
-    EXPECT_EQ(Prop(subsection, u"mCond"), u"= ===");
-    EXPECT_EQ(subsection.ChildByIndex(0)->ChildByIndex(0)->Name(), u"END");
-    EXPECT_TRUE(Flag(*subsection.ChildByIndex(0)->ChildByIndex(0), u"mIsInheriting"));
+    EXPECT_EQ(Str(subsection, u"mPath"), u"subsection");
+    EXPECT_EQ(Flags(*subsection.ChildByIndex(0)->ChildByIndex(0)), "I");  // "@END"
 }
