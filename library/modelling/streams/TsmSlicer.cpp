@@ -145,6 +145,19 @@ RawByteString TTsmSlicer::TextOfNode(const TTsTreeNode* node, std::u16string_vie
     return v ? ReadSpan(*v, maxLength) : RawByteString();
 }
 
+RawByteString TTsmSlicer::TextOf(std::u16string_view textPath) {
+    std::u16string_view nodePath = textPath, prop;
+    size_t dollar = textPath.find(u'$');
+    if (dollar != std::u16string_view::npos) {
+        nodePath = textPath.substr(0, dollar);
+        prop = textPath.substr(dollar + 1);
+    }
+    if (prop.empty()) prop = defaultProp_;
+    TTsTreeNode* base = ContextNode();
+    if (!base) return {};
+    return TextOfNode(base->FirstOnPath(nodePath), prop);
+}
+
 RawByteString TTsmSlicer::ReadPropText(TStream& stream, const TTsTreeNode* node, std::u16string_view propName) {
     TStreamPositionKeeper keep(stream);
     TTsmSlicer slicer(&stream);

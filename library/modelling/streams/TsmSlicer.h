@@ -106,6 +106,11 @@ public:
 
     // The text of a node's span property; empty when node is null or lacks it.
     RawByteString TextOfNode(const TTsTreeNode* node, std::u16string_view propName, int64_t maxLength = NoLimit);
+    // The text at "node\path$prop" from the context node; without "$prop"
+    // (or with a lone "$") the default property is read. A path that leads
+    // to no node gives empty text; malformed paths raise the path errors.
+    RawByteString TextOf(std::u16string_view textPath);
+
     // Reads one property's text from stream through a temporary slicer; the
     // stream's position is left as it was.
     static RawByteString ReadPropText(TStream& stream, const TTsTreeNode* node, std::u16string_view propName);

@@ -50,6 +50,45 @@ struct TResult {
 
 }  // namespace
 
+TEST(Slicer, TextPathsReadTheNamedSpans) {
+    TResult r;
+    TStringStream* line = r.line.get();
+    TTsmSlicer s(&r.input, std::move(r.root));
+    s.AddStream(std::move(r.line));
+
+    EXPECT_EQ(s.TextOf(u"header\\version$start"), "0.79");
+    EXPECT_EQ(s.TextOf(u"header/version$inner"), ".79");
+    EXPECT_EQ(s.TextOf(u"header\\version"), "0.79 ");
+    EXPECT_EQ(s.TextOf(u"header\\version$"), "0.79 ");
+    EXPECT_EQ(s.TextOf(u"header$start"), "Tessarine ");
+    EXPECT_EQ(s.TextOf(u""), "Tessarine 0.79 | x\r\nsecond line");
+    EXPECT_EQ(s.TextOf(u"$"), s.TextOf(u""));
+    // Only the first "$" splits.
+    EXPECT_EQ(s.TextOf(u"header$start$x"), "");
+    // No such node, or no such property: empty text.
+    EXPECT_EQ(s.TextOf(u"header\\missing$start"), "");
+    EXPECT_EQ(s.TextOf(u"header\\version$end"), "");
+
+    // From a context node, with parent prefixes.
+    s.SetContextNode(s.ResultRoot()->FirstChild(u"header"));
+    EXPECT_EQ(s.TextOf(u"version$startGlobal"), "0.79");
+    EXPECT_EQ(s.TextOf(u"$start"), "Tessarine ");
+    EXPECT_EQ(s.TextOf(u"\\$innerGlobal"), "Tessarine 0.79 | x\r\nsecond line");
+
+    s.SetDefaultProp(u"start");
+    EXPECT_EQ(s.TextOf(u"version"), "0.79");
+    s.SetDefaultProp(u"");
+    EXPECT_EQ(s.DefaultProp(), u"innerGlobal");
+    s.SetContextNode(nullptr);
+    EXPECT_EQ(s.ContextNode(), s.ResultRoot());
+
+    // Path errors come through.
+    EXPECT_THROW(s.TextOf(u"header[0]$start"), ETessarine);
+    EXPECT_THROW(s.TextOf(u"header\\$start"), ETessarine);
+    EXPECT_EQ(line->Position(), 0);
+    EXPECT_EQ(r.input.Position(), 0);
+}
+
 TEST(Slicer, ReadSpanCutsAndChecksTheStream) {
     TStringStream input(RawByteString("abcdefghij"));
     TTsmSlicer s(&input);
@@ -139,7 +178,7 @@ TEST(Slicer, OwnsTheResultAndAddedStreamsButNotTheInput) {
         s.AddStream(std::make_unique<TWatchedStream>("line", lineFreed));
         s.AddStream(borrowed);
         EXPECT_EQ(s.StreamCount(), 3);
-        EXPECT_EQ(s.TextOfNode(s.ResultRoot(), u"inner"), "orr");
+        EXPECT_EQ(s.TextOf(u"$inner"), "orr");
     }
     EXPECT_TRUE(lineFreed);
     EXPECT_FALSE(inputFreed);
