@@ -7,11 +7,11 @@
 namespace ts {
 
 ETsmWrongPropStream::ETsmWrongPropStream(const TTsmSlicer* slicer, const TObject* stream)
-    : ETsmSlicer(u"%s doesn't contain stream %s referred to in a node property.", {slicer, stream}, slicer),
+    : ETsmSlicer(slicer, u"%s doesn't contain stream %s referred to in a node property.", {slicer, stream}),
       Stream(stream) {}
 
 ETsmPropWithoutStreamData::ETsmPropWithoutStreamData(const TTsmSlicer* slicer)
-    : ETsmSlicer(u"Node property doesn't contain source stream data for %s.", {slicer}, slicer) {}
+    : ETsmSlicer(slicer, u"Node property doesn't contain source stream data for %s.", {slicer}) {}
 
 namespace {
 
@@ -38,12 +38,9 @@ void TTsmSlicer::SetResultRoot(std::unique_ptr<TTsTreeNode> node) {
 
 void TTsmSlicer::SetBorrowedResultRoot(TTsTreeNode* node) {
     if (ownedRoot_) {
-        if (ownedRoot_.get() == node) {
-            (void)ownedRoot_.release();  // someone else owns it from now on
-        } else {
-            context_ = nullptr;
-            ownedRoot_.reset();
-        }
+        if (ownedRoot_.get() == node) return;  // already held, and owned
+        context_ = nullptr;
+        ownedRoot_.reset();
     }
     root_ = node;
 }

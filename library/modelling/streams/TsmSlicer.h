@@ -22,7 +22,7 @@ class TTsmSlicer;
 
 class ETsmSlicer : public ETessarine {
 public:
-    ETsmSlicer(std::u16string_view format, FormatArgs args, const TTsmSlicer* slicer)
+    ETsmSlicer(const TTsmSlicer* slicer, std::u16string_view format, FormatArgs args)
         : ETessarine(format, args), Slicer(slicer) {}
     const TTsmSlicer* Slicer;  // borrowed
     TS_EXCEPTION(ETsmSlicer)
@@ -62,7 +62,7 @@ public:
     bool OwnsResult() const { return ownedRoot_ != nullptr; }
     // Takes the tree over (freed with the slicer).
     void SetResultRoot(std::unique_ptr<TTsTreeNode> node);
-    // Uses a tree someone else owns.
+    // Uses a tree someone else owns (an owned tree held before is freed).
     void SetBorrowedResultRoot(TTsTreeNode* node);
     // Hands the owned tree to the caller; the slicer keeps reading it, borrowed.
     std::unique_ptr<TTsTreeNode> ReleaseResultRoot();

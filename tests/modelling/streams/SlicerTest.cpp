@@ -197,6 +197,19 @@ TEST(Slicer, OwnsTheResultAndAddedStreamsButNotTheInput) {
     }
     EXPECT_EQ(kept->Name(), u"result");
     EXPECT_EQ(other.Name(), u"other");
+
+    // Replacing an owned tree frees it, and a context inside it is dropped
+    // rather than left dangling.
+    TTsmSlicer s(input.get(), std::make_unique<TTsTreeNode>(u"first"));
+    s.SetContextNode(s.ResultRoot()->AddChild(u"inside"));
+    s.SetResultRoot(std::make_unique<TTsTreeNode>(u"second"));
+    EXPECT_EQ(s.ContextNode()->Name(), u"second");
+    s.SetContextNode(s.ResultRoot()->AddChild(u"inside"));
+    s.SetBorrowedResultRoot(s.ResultRoot());  // the same tree: still owned
+    EXPECT_TRUE(s.OwnsResult());
+    s.SetBorrowedResultRoot(&other);
+    EXPECT_FALSE(s.OwnsResult());
+    EXPECT_EQ(s.ContextNode(), &other);
 }
 
 TEST(Slicer, ReadPropTextUsesTheGivenStreamAndRestoresIt) {
