@@ -116,7 +116,13 @@ std::unique_ptr<TTsTreeNode> TTsStreamer::Read(std::unique_ptr<TStream> stream, 
 
 std::unique_ptr<TTsTreeNode> TTsStreamer::ReadFrom(TTsStreamerClass cls, std::unique_ptr<TStream> stream) {
     std::unique_ptr<TTsStreamer> streamer = cls->Create(nullptr);
-    return streamer->Read(std::move(stream));
+    try {
+        return streamer->Read(std::move(stream));
+    } catch (ETsStreamer& e) {
+        // The streamer dies here; its error must not point at it.
+        e.Streamer = nullptr;
+        throw;
+    }
 }
 
 void TTsStreamer::DoRead() { throw ETsUncapableStreamer(this, CapabilitySet(lsRead)); }

@@ -205,7 +205,8 @@ class ETsStreamer : public ETessarine {
 public:
     ETsStreamer(const TTsStreamer* streamer, std::u16string_view format, FormatArgs args)
         : ETessarine(format, args), Streamer(streamer) {}
-    // Borrowed: valid while the streamer lives.
+    // Borrowed: valid while the streamer lives; nil when raised by ReadFrom,
+    // whose streamer is gone by then.
     const TTsStreamer* Streamer;
     TS_EXCEPTION(ETsStreamer)
 };

@@ -55,6 +55,13 @@ TEST(Streamers, CapabilitiesAndSingleUse) {
     EXPECT_THROW(withRoot.Read(std::make_unique<TStringStream>("a")), ETsReusingStreamer);
     EXPECT_EQ(given.ChildCount(), 0);
     EXPECT_THROW(TTsmNativeStreamer().Read(nullptr), EInvalidArgument);
+    try {
+        TTsmNativeStreamer::ReadFrom(std::make_unique<TStringStream>(" a"));
+        FAIL();
+    } catch (const ETsBadTextStreaming& e) {
+        EXPECT_EQ(e.Streamer, nullptr);
+        EXPECT_EQ(e.Message().substr(0, 46), u"Problem parsing string with TTsmNativeStreamer");
+    }
 }
 
 TEST(Streamers, SourceNamesAndStartPosition) {
