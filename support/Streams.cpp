@@ -156,6 +156,13 @@ void TFileStreamW::SetSize(int64_t newSize) {
         throw EStreamError(Format(u"Cannot resize file \"%s\". %s", {fileName_, Utf8ToWide(std::strerror(errno))}));
 }
 
+int64_t TFileStreamW::Size() {
+    // One call instead of three seeks: block caches ask on every read.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) return st.st_size;
+    return TStream::Size();
+}
+
 bool FileExistsW(const WideString& fileName) {
     struct stat st {};
     return ::stat(FileNameToPath(fileName).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

@@ -87,6 +87,7 @@ public:
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     void SetSize(int64_t newSize) override;
+    int64_t Size() override;
     WideString Description() const override { return fileName_; }
     const WideString& FileName() const { return fileName_; }
 
