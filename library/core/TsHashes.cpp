@@ -240,14 +240,14 @@ bool TTsHash::UseIndex() const {
 
 void TTsHash::ChainAppend(int index) const {
     auto& e = const_cast<Entry&>(entries_[static_cast<size_t>(index)]);
-    auto [it, fresh] = index_.try_emplace(WideString(e.KeyView()));
-    Chain& ch = it->second;
     e.NextSame = -1;
-    if (fresh) {
+    auto it = index_.find(e.KeyView());  // no key copy unless the key is new
+    if (it == index_.end()) {
         e.PrevSame = -1;
-        ch = Chain{index, index, 1};
+        index_.emplace(WideString(e.KeyView()), Chain{index, index, 1});
         return;
     }
+    Chain& ch = it->second;
     const_cast<Entry&>(entries_[static_cast<size_t>(ch.Last)]).NextSame = index;
     e.PrevSame = ch.Last;
     ch.Last = index;
@@ -451,7 +451,8 @@ WideString TTsHash::ItemText(int index, std::u16string_view contPrefix) const {
             s += u" = ";
         }
         s += e.Obj->ClassName();
-        s += u"$" + AddressText(e.Obj.get());
+        s += u'$';
+        s += AddressText(e.Obj.get());
     }
     return s;
 }

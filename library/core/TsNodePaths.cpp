@@ -231,6 +231,19 @@ TTsTreeNode* TTsNodeFinder::Next() {
         return start_;
     }
     const int last = SegmentCount() - 1;
+    // Matches kept from the last call are only trusted while every collection
+    // on the way down is unchanged; checked from the start, so that a node
+    // removed meanwhile is noticed before it is touched.
+    {
+        const TTsTreeNode* node = start_;
+        for (const TTsNodeFindSegment& seg : segments_) {
+            if (!seg.Find.Owner) break;
+            const TTsTreeNodeChildren& ch = node->Children();
+            if (seg.Find.Owner != &ch || seg.Find.Seq != ch.Seq())
+                throw ETsHashChangedBetweenFind(&ch, seg.Find.Seq, ch.Seq());
+            if (!(node = seg.Current)) break;
+        }
+    }
     while (!done_) {
         TTsTreeNode* node = start_;
         for (int i = 0; i <= last; ++i) {

@@ -143,6 +143,10 @@ TEST(TsNodeFinder, EnumeratesEveryMatchOnceAndRewinds) {
     EXPECT_EQ(f.Next(), a1);
     r->AddChild(u"a");
     EXPECT_THROW(f.Next(), ETsHashChangedBetweenFind);  // no changes while enumerating
+    f.Rewind(u"a/c");
+    EXPECT_EQ(f.Next(), c1);
+    a1->Destroy();  // the kept match is gone: noticed, not touched
+    EXPECT_THROW(f.Next(), ETsHashChangedBetweenFind);
 
     TTsNodeFinder idle;
     EXPECT_EQ(MessageOf([&] { idle.Next(); }), u"Attempted to use TTsNodeFinder without initializing it with Rewind.");
