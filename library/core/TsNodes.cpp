@@ -220,7 +220,7 @@ int TTsTreeNode::IndexInParent() const {
     if (posHint_ >= 0 && posHint_ < n && ch.Object(posHint_) == this) return posHint_;
     if (n > 0 && ch.Object(n - 1) == this) return posHint_ = n - 1;
     // Siblings of the same name first: that is where the entry should be.
-    for (int i = ch.IndexOf(name_); i >= 0; i = ch.NextIndexOf(i))
+    for (int i = ch.IndexOf(Name()); i >= 0; i = ch.NextIndexOf(i))
         if (ch.Object(i) == this) return posHint_ = i;
     int i = ch.IndexOfObject(this);
     if (i < 0) throw ETsBrokenNodeRelationship(parent_, this);
@@ -229,14 +229,14 @@ int TTsTreeNode::IndexInParent() const {
 
 void TTsTreeNode::SetName(WideString name) {
     if (!parent_) {
-        name_ = std::move(name);
+        TTsSingleNode::SetName(std::move(name));
         return;
     }
     int index = IndexInParent();
     // A bad name must fail before anything changes.
-    if (name.find(TsHashSeparator) != WideString::npos) throw ETsHashBadKey(parent_->children_.get(), name);
-    name_ = std::move(name);
-    parent_->children_->SetKey(index, name_);
+    parent_->children_->CheckKey(name);
+    TTsSingleNode::SetName(std::move(name));
+    parent_->children_->SetKey(index, Name());
 }
 
 void TTsTreeNode::CheckNewParent(const TTsTreeNode* newParent) const {
@@ -294,6 +294,8 @@ void TTsTreeNode::Move(TTsTreeNode* newParent, TTsTreeNode* sibling, int indexOr
     }
     if (sibling && (sibling == this || sibling->parent_ != newParent))
         throw ETsBrokenNodeRelationship(newParent, sibling);
+    // Refused before the node leaves its place, so it never needs putting back.
+    newParent->children_->CheckKey(Name());
     TTsTreeNode* oldParent = parent_;
     int oldIndex = IndexInParent();
     // From here `self` owns this node whenever it is in no collection; should
@@ -344,7 +346,7 @@ std::vector<TTsTreeNode*> TTsTreeNode::Ancestors() const {
 WideString TTsTreeNode::PathFrom(const TTsTreeNode* ancestor, std::u16string_view separator) const {
     std::vector<const WideString*> names;
     const TTsTreeNode* cur = this;
-    for (; cur && cur != ancestor; cur = cur->parent_) names.push_back(&cur->name_);
+    for (; cur && cur != ancestor; cur = cur->parent_) names.push_back(&cur->Name());
     if (!cur && ancestor) throw ETsNodeNotPartOfPath(this, ancestor);
     if (!parent_ || this == ancestor) return WideString(separator);
     WideString path;

@@ -185,10 +185,10 @@ public:
 
     WideString Describe() const override;
 
-protected:
-    WideString name_;
-
 private:
+    // Private: in a tree the name is also the key of the parent's entry, so
+    // it changes only through SetName.
+    WideString name_;
     std::unique_ptr<TTsProperties> props_;
     mutable std::unique_ptr<TTsCallbacks> listeners_;
 };

@@ -158,7 +158,7 @@ TEST(TsHash, KeyIndexAgreesWithScanUnderRandomChanges) {
     };
     TTsHash plain;
     TSortedHash sorted;
-    for (int step = 0; step < 3000; ++step) {
+    for (int step = 0; step < 2000; ++step) {
         WideString key = u"k" + IntToStr(static_cast<int>(rng() % 40));
         int op = static_cast<int>(rng() % 10);
         for (TTsHash* h : {static_cast<TTsHash*>(&plain), static_cast<TTsHash*>(&sorted)}) {

@@ -342,7 +342,7 @@ TEST(TsProperties, SetFindAndReplace) {
 
 TEST(TsProperties, ManyNamesInAnyOrderStayFindable) {
     TTsProperties props;
-    const int n = 5000;
+    const int n = 2000;
     for (int i = 0; i < n; ++i) {
         int k = (i * 7919) % n;  // a permutation: inserts land everywhere
         WideString name = u"p" + IntToStr(k);
