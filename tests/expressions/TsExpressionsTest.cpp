@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ExprTestUtil.h"
+#include "library/core/TsNodePaths.h"
 #include "library/expressions/TsExprFunctions.h"
 #include "library/modelling/streams/TsInputStreams.h"
 
@@ -314,4 +315,33 @@ TEST(TsExpression, ForeignCustomValuesAreRejected) {
     EXPECT_EQ(plain.Custom, &ex);
     EXPECT_EQ(ex.Value.Str, u"s");
     EXPECT_EQ(&e.Extended(plain), &ex);  // found, not made again
+}
+
+TEST(TsExpression, ReferencesThroughTheNodeFinder) {
+    // root > a (v 1), b, a (v 2): "a[n]" picks the n-th "a" with the finder.
+    auto root = std::make_unique<TTsTreeNode>(u"root");
+    root->AddChild(u"a")->Props().SetValue(u"v", TTsValue::FromInt(1));
+    root->AddChild(u"b");
+    root->AddChild(u"a")->Props().SetValue(u"v", TTsValue::FromInt(2));
+    TTsNodeFormulaFinder finder;
+    finder.ShiftN({1, 7}, true);
+    Expr x(u"a[n]$v", nullptr, root.get());
+    x.e.NodeFinder = &finder;
+    EXPECT_EQ(x.Value().Float, 2);
+    x.e.Text = u"a[0]$v";
+    EXPECT_EQ(x.Value().Float, 1);
+    // Without the finder, paths go through the tree's own lookup, which
+    // refuses selectors.
+    x.e.NodeFinder = nullptr;
+    EXPECT_THROW(x.Value(), ETsFirstOnPathWithExpr);
+    x.e.Text = u"a$v";
+    EXPECT_EQ(x.Value().Float, 1);
+
+    // The finder's state shows in the message.
+    x.e.NodeFinder = &finder;
+    x.e.Text = u"a[5]$v";
+    EXPECT_EQ(MessageOf<ETsExprNoNode>([&] { x.Value(); }),
+              u"Cannot find node 'a[5]' relative to '\\' referenced in RPN expression (n = 1, .7) 'a[5]$v'.");
+    x.e.Text = u"a[5]?$v";
+    EXPECT_TRUE(x.Value().IsNull());
 }

@@ -1,0 +1,45 @@
+// Benchmarks of testing compiled conditions at an input position, as the
+// modelling engine does for every child it tries: an exact text that matches
+// and one that does not, a simple pattern, and an expression condition.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "library/core/TsNodes.h"
+#include "library/expressions/TsConditions.h"
+
+using namespace ts;
+
+namespace {
+
+void RunCondition(benchmark::State& state, std::u16string_view text) {
+    TTsOptions options;
+    TTsCondition cond = ParseCondition(text, DefaultConditions(), options).Condition;
+    TStringStream input("abc def ghi; some more text follows here");
+    auto root = std::make_unique<TTsTreeNode>(u"root");
+    TTsCondEnvironment env;
+    env.Options = options;
+    env.BaseNode = root.get();
+    env.Input = &input;
+    for (auto _ : state) {
+        input.SetPosition(0);
+        benchmark::DoNotOptimize(TestCondition(cond, env));
+    }
+}
+
+}  // namespace
+
+static void BM_ConditionExactMatch(benchmark::State& state) { RunCondition(state, u"= abc"); }
+BENCHMARK(BM_ConditionExactMatch);
+
+static void BM_ConditionExactMismatch(benchmark::State& state) { RunCondition(state, u"= xyz"); }
+BENCHMARK(BM_ConditionExactMismatch);
+
+static void BM_ConditionBlanksThenText(benchmark::State& state) { RunCondition(state, u"_ abc"); }
+BENCHMARK(BM_ConditionBlanksThenText);
+
+static void BM_ConditionSimplePattern(benchmark::State& state) { RunCondition(state, u"% ID+ SP"); }
+BENCHMARK(BM_ConditionSimplePattern);
+
+static void BM_ConditionExpression(benchmark::State& state) { RunCondition(state, u"? $ 'abc' cmp_eq"); }
+BENCHMARK(BM_ConditionExpression);
