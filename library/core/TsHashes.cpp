@@ -108,11 +108,11 @@ int TTsHash::InsertEntry(int index, Entry entry) {
 void TTsHash::ExtractInto(int index, std::unique_ptr<TObject>& out) {
     At(index);
     size_t i = static_cast<size_t>(index);
-    Entry e = std::move(entries_[i]);
     if (index == Count() - 1)
-        IndexDropLast(index, e.KeyView());
+        IndexDropLast(index, entries_[i].KeyView());
     else
         InvalidateIndex();
+    Entry e = std::move(entries_[i]);
     entries_.erase(entries_.begin() + index);
     out = std::move(e.Obj);
     Changed();
@@ -269,7 +269,8 @@ void TTsHash::IndexDropLast(int index, std::u16string_view key) const {
     if (!indexValid_) return;
     auto it = index_.find(key);
     if (it == index_.end() || it->second.Last != index) {
-        indexValid_ = false;
+        indexValid_ = false;  // not what we expected: rebuild rather than guess
+        lookupsWhileInvalid_ = 0;
         return;
     }
     Chain& ch = it->second;

@@ -225,6 +225,23 @@ TEST(TsCallbacks, OrderIdentityAndLimits) {
     EXPECT_EQ(l.Count(u"ad"), 2);
     EXPECT_EQ(l.Count(u"rm"), 0);
 
+    // A listener may unsubscribe itself and others while the event is firing:
+    // this round still calls everyone collected, safely.
+    TTsNotifyingHash self;
+    int rounds = 0;
+    for (uintptr_t tag = 0; tag < 3; ++tag)
+        self.Listeners().Subscribe(u"rm", {&self, tag}, [&self, &rounds](TObject&, TTsArgs, TTsValue&) {
+            ++rounds;
+            self.Listeners().Unsubscribe(u"*", {&self, 0});
+            self.Listeners().Unsubscribe(u"*", {&self, 1});
+            self.Listeners().Unsubscribe(u"*", {&self, 2});
+            return false;
+        });
+    self.Add(u"a", u"", nullptr);
+    self.Delete(0);
+    EXPECT_EQ(rounds, 3);
+    EXPECT_EQ(self.Listeners().Count(), 0);
+
     // Exactly 2048 listeners fire; one more does not.
     TTsNotifyingHash big;
     int fired = 0;

@@ -323,6 +323,18 @@ TEST(TsProperties, SetFindAndReplace) {
     EXPECT_EQ(MessageOf([&] { props.Get(u"zz"); }), u"Property 'zz' is undefined on TTsProperties.");
     EXPECT_THROW(props.SetValue(u"a\x01", TTsValue::FromInt(1)), ETsHashBadKey);
 
+    // Replacing a property: listeners see both, the old one still alive.
+    WideString seen;
+    props.Listeners().Subscribe(u"sobj", {&seen, 0}, [&seen](TObject&, TTsArgs args, TTsValue&) {
+        seen = static_cast<TTsProperty*>(args[3].AsObj())->Value.DumpText(false) + u" -> " +
+               static_cast<TTsProperty*>(args[2].AsObj())->Value.DumpText(false);
+        return false;
+    });
+    second = props.SetValue(u"b", TTsValue::FromInt(3));
+    EXPECT_EQ(seen, u"i2 -> i3");
+    props.Listeners().Unsubscribe(u"sobj", {&seen, 0});
+    second = props.SetValue(u"b", TTsValue::FromInt(2));
+
     WideString addr = AddressText(second);
     EXPECT_EQ(second->Describe(), u"<TTsProperty $" + addr + u"> b: i2");
     EXPECT_EQ(props.ItemText(1, u"\r\n"), u"#1  b = TTsProperty$" + addr + u"  <TTsProperty $" + addr + u"> b: i2");
