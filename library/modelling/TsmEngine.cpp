@@ -1,0 +1,606 @@
+// The modelling engine: Modell and the input stack of the compiler, the
+// child loop every model node runs, result nodes with their span
+// properties, FAIL and WARN reports, and the texts of mismatch messages.
+// LINE is in TsmEngineLine.cpp.
+#include "library/modelling/TsmEngine.h"
+
+#include <typeinfo>
+
+#include "library/modelling/TsmCompiler.h"
+#include "library/script/charset/Charsets.h"
+#include "support/Strings.h"
+
+namespace ts {
+
+// ---- Input stack ----------------------------------------------------------------
+
+bool TTsmInputStack::Contains(const TStream* s) const {
+    for (const Entry& e : entries_)
+        if (e.Stream == s) return true;
+    return false;
+}
+
+void TTsmInputStack::PushOwned(std::unique_ptr<TStream> s) {
+    TStream* p = s.get();
+    entries_.push_back(Entry{p, std::move(s)});
+}
+
+TTsmInputStack::Entry TTsmInputStack::Pop() {
+    Entry e = std::move(entries_.back());
+    entries_.pop_back();
+    return e;
+}
+
+std::unique_ptr<TTsFunctions> NewTsmFunctions() {
+    auto f = std::make_unique<TTsFunctions>();
+    InitExpressionLayer();
+    f->AssignFrom(DefaultFunctions());
+    return f;
+}
+
+// ---- Texts and errors -------------------------------------------------------------
+
+WideString TsmInputText(TStream* stream) {
+    if (!stream) return u"???";
+    const int64_t pos = stream->Position();
+    unsigned char bytes[11];
+    const int64_t n = stream->Read(bytes, sizeof bytes);
+    stream->Seek(pos, TSeekOrigin::soBeginning);
+    WideString s = u"@" + IntToStr(pos);
+    for (int64_t i = 0; i < n; ++i) {
+        s += u' ';
+        if (bytes[i] >= 33 && bytes[i] <= 127)
+            s += static_cast<char16_t>(bytes[i]);
+        else
+            s += IntToHex(bytes[i], 2);
+    }
+    if (n < static_cast<int64_t>(sizeof bytes)) s += u" <eof>";
+    return s;
+}
+
+namespace {
+
+WideString NodeInputText(const TTsmNode& node) {
+    const TTsmCompiler* c = node.Compiler;
+    TStream* in = c && !c->InputStack.Empty() ? c->InputStack.Top() : nullptr;
+    return TsmInputText(in);
+}
+
+}  // namespace
+
+ETsmCancelled::ETsmCancelled(const TTsmCompiler* compiler, const WideString& input)
+    : ETsmModelling(compiler, u"Modelling was cancelled, input: %s.", {input}) {}
+
+ETsmTooDeep::ETsmTooDeep(const TTsmCompiler* compiler, int32_t limit, const TTsmNode* node, const WideString& input)
+    : ETsmModelling(compiler,
+                    u"Model nodes are nested more than %d levels deep - does the model recurse without consuming "
+                    u"input? Node: %s, input: %s.",
+                    {limit, node->NodeText(), input}),
+      Node(node) {}
+
+ETsmNoProgress::ETsmNoProgress(const TTsmCompiler* compiler, int32_t count, const TTsmNode* node,
+                               const WideString& input)
+    : ETsmModelling(compiler,
+                    u"Child nodes have matched %d times in a row without consuming input. Node: %s, input: %s.",
+                    {count, node->NodeText(), input}),
+      Node(node) {}
+
+ETsmNoInput::ETsmNoInput(const TTsmCompiler* compiler)
+    : ETsmModelling(compiler, u"%s has no input stream left to model.", {compiler}) {}
+
+// ---- The model node conditions see ------------------------------------------------
+
+const WideString& TTsmExprModelNode::ModelPath() const { return Node->Props.Path; }
+
+int32_t TTsmExprModelNode::ParentMatchCount() const { return Node->ParentNode ? Node->ParentNode->MatchCount : 0; }
+
+std::unique_ptr<TStream> TTsmExprModelNode::OpenSpan(const TTsValue& value) {
+    TTsmSlicer* slicer = Node->Compiler->Slicer.get();
+    if (!slicer || !TTsmSlicer::HasStreamData(value) || !slicer->FindStream(value.Obj)) return nullptr;
+    return slicer->OpenSpan(value);
+}
+
+// ---- The compiler's side -------------------------------------------------------------
+
+namespace {
+
+// Detects the line break of a stream's rest as text readers do: the first
+// line feed after the first byte decides between CR LF and LF; without one,
+// CR when there is a carriage return, else LF.
+WideString DetectLineBreak(TStream& in) {
+    const int64_t start = in.Position();
+    char buf[4096];
+    bool sawCR = false;
+    bool first = true;
+    char prev = 0;
+    WideString result = u"\n";
+    for (;;) {
+        const int64_t n = in.Read(buf, sizeof buf);
+        if (n <= 0) {
+            if (sawCR) result = u"\r";
+            break;
+        }
+        int64_t i = 0;
+        if (first) {
+            sawCR = buf[0] == '\r';
+            prev = buf[0];
+            i = 1;
+            first = false;
+        }
+        bool found = false;
+        for (; i < n; ++i) {
+            if (buf[i] == '\n') {
+                result = prev == '\r' ? u"\r\n" : u"\n";
+                found = true;
+                break;
+            }
+            if (buf[i] == '\r') sawCR = true;
+            prev = buf[i];
+        }
+        if (found) break;
+    }
+    in.Seek(start, TSeekOrigin::soBeginning);
+    return result;
+}
+
+}  // namespace
+
+TTsmSlicer& TTsmCompiler::ModellingSlicer() const {
+    if (!Slicer)
+        throw ETsmNoModellingSlicer(this, u"Modelling Slicer is only available on %s during modelling process.",
+                                    {this});
+    return *Slicer;
+}
+
+TStream& TTsmCompiler::CurrentInput() const {
+    if (InputStack.Empty()) throw ETsmNoInput(this);
+    return *InputStack.Top();
+}
+
+TStream& TTsmCompiler::BaseInput() const {
+    if (InputStack.Empty()) throw ETsmNoInput(this);
+    return *InputStack.Bottom();
+}
+
+void TTsmCompiler::PushInput(std::unique_ptr<TStream> stream) {
+    if (!stream) throw EInvalidArgument(u"A nil stream cannot be pushed as modelling input.");
+    InputStack.PushOwned(std::move(stream));
+}
+
+void TTsmCompiler::PopInput() {
+    if (InputStack.Empty()) throw ETsmNoInput(this);
+    TTsmInputStack::Entry e = InputStack.Pop();
+    // The caller's stream stays the caller's; the slicer already reads it.
+    if (!e.Owned) return;
+    if (Slicer)
+        Slicer->AddStream(std::move(e.Owned));
+}
+
+int64_t TTsmCompiler::GlobalOffset(int64_t offset) const {
+    for (int i = 0; i + 1 < InputStack.Count(); ++i) offset += InputStack.At(i).Stream->Position();
+    return offset;
+}
+
+std::unique_ptr<TTsmSlicer> TTsmCompiler::Modell(TStream& input) {
+    if (Slicer || !InputStack.Empty() || Root)
+        throw ETsmAlreadyModelling(this, u"Attempted to call %s.Modell again while it's still running.", {this});
+    if (Table.empty() || !Table[0]) throw ETsmModelling(this, u"%s has no compiled model to run.", {this});
+
+    // Whatever happens, nothing of the run stays on the compiler; the
+    // caller's stream is left to the caller.
+    struct Cleanup {
+        TTsmCompiler& c;
+        ~Cleanup() {
+            c.Root.reset();
+            c.InputStack.Clear();
+            c.RunState.reset();
+            c.Slicer.reset();
+        }
+    } cleanup{*this};
+
+    InputStack.PushBorrowed(input);
+    RunState = std::make_unique<TTsmRunState>();
+    TTsmRunState& rs = *RunState;
+    rs.Options = Options;
+    if (rs.Options.LineBreak.empty()) rs.Options.LineBreak = DetectLineBreak(input);
+    rs.LineBreak = WideToBytes(rs.Options.Codepage, rs.Options.LineBreak);
+    rs.Conditions.resize(Table.size());
+    rs.PathKinds.assign(Table.size(), 0);
+    Slicer = std::make_unique<TTsmSlicer>(&input);
+
+    const TTsmNodeInfo& top = *Table[0];
+    Root = std::make_unique<TTsmRoot>(*this, nullptr, top.Props);
+    Root->ChildSummary = top.ChildSummary;
+    const TTsmSpan span{static_cast<int32_t>(input.Position()), 0, &input};
+    if (std::unique_ptr<Exception> e = Root->ModellNode(nullptr, span)) e->Raise();
+
+    // Take the caller's stream off; whatever else is left goes to the slicer.
+    if (!InputStack.Contains(&input))
+        HandleError(std::make_unique<ETsmOriginalInputLost>(
+            this, u"Input stream stack didn't contain the original stream after modelling has finished.",
+            FormatArgs{}));
+    Root.reset();
+    while (!InputStack.Empty()) {
+        TTsmInputStack::Entry e = InputStack.Pop();
+        if (e.Owned) Slicer->AddStream(std::move(e.Owned));
+    }
+    return std::move(Slicer);
+}
+
+// ---- Nodes ---------------------------------------------------------------------------
+
+TTsmNode::TTsmNode(TTsmCompiler& compiler, TTsmNode* parent, const TTsmProps& props)
+    : Compiler(&compiler), ParentNode(parent), Props(props) {}
+
+TTsmNode::~TTsmNode() = default;
+
+namespace {
+
+void Notify(TTsmNode& node, int32_t kind, const TTsArg& value) {
+    if (node.Compiler->OnModellingStep) node.Compiler->OnModellingStep(node, kind, value);
+}
+
+// Counts a node into the nesting depth for as long as it is modelled.
+class TDepthGuard {
+public:
+    explicit TDepthGuard(TTsmNode& node) : rs_(*node.Compiler->RunState) {
+        if (++rs_.Depth > node.Compiler->Limits.MaxDepth) {
+            --rs_.Depth;
+            throw ETsmTooDeep(node.Compiler, node.Compiler->Limits.MaxDepth, &node, NodeInputText(node));
+        }
+    }
+    ~TDepthGuard() { --rs_.Depth; }
+    TDepthGuard(const TDepthGuard&) = delete;
+    TDepthGuard& operator=(const TDepthGuard&) = delete;
+
+private:
+    TTsmRunState& rs_;
+};
+
+// Sets a span property in place when it exists (spans are updated often).
+void SetProp(TTsTreeNode& node, std::u16string_view name, TTsValue value) {
+    if (TTsProperty* p = node.Props().Find(name))
+        p->Value = std::move(value);
+    else
+        node.Props().SetValue(name, std::move(value));
+}
+
+void SetSpan(TTsmNode& node, const TTsmSpan& span, std::u16string_view name, std::u16string_view globalName) {
+    if (!node.OwnsResult || !node.Result) return;
+    TTsmCompiler& c = *node.Compiler;
+    SetProp(*node.Result, name, TTsmSlicer::MakeSpan(span.Offset, span.Length, span.Stream));
+    const int64_t global = c.GlobalOffset(span.Offset);
+    SetProp(*node.Result, globalName,
+            TTsmSlicer::MakeSpan(static_cast<int32_t>(global), span.Length, &c.BaseInput()));
+}
+
+// The MatchCounts of the node's parent, grandparent, ... below the root:
+// N is the first, the finder's Stack the rest.
+void LoadCounters(TTsNodeFormulaFinder& finder, const TTsmNode& node) {
+    finder.Stack.clear();
+    finder.N = 0;
+    bool first = true;
+    for (const TTsmNode* a = node.ParentNode; a && a->ParentNode; a = a->ParentNode) {
+        if (first)
+            finder.N = a->MatchCount;
+        else
+            finder.Stack.push_back(a->MatchCount);
+        first = false;
+    }
+}
+
+bool IsPlainName(std::u16string_view path) {
+    if (path.empty() || path[0] == u'.') return false;
+    for (char16_t ch : path)
+        if (ch == u'\\' || ch == u'/' || ch == u'[' || ch == u']' || ch == u'+' || ch == u'$') return false;
+    return true;
+}
+
+bool CanTry(const TTsmNode& parent, const TTsmNode& child) {
+    if (child.Props.IsOnce && child.Tried) return false;
+    if (child.Props.Order == 0) return true;
+    return parent.MatchCount < child.Props.Order;
+}
+
+// The value a condition produced, as a message shows it.
+WideString ValueText(const TTsValue& v) {
+    if (v.Has(vkString)) return v.Str;
+    if (v.Has(vkFloat)) return FloatToStr(v.Float);
+    if (v.Has(vkInt)) return IntToStr(v.Int);
+    if (v.Has(vkRaw)) return Latin1ToWide(v.Raw);
+    return u"<null>";
+}
+
+enum class TCondOutcome { Matched, Mismatch, OrderedMismatch };
+
+TTsCondExpression& ConditionObject(TTsmCompiler& c, TTsmNode& child) {
+    TTsmRunState& rs = *c.RunState;
+    const TMmID id = child.Props.ID;
+    std::unique_ptr<TTsCondExpression>* slot = nullptr;
+    if (id >= 0 && static_cast<size_t>(id) < rs.Conditions.size()) slot = &rs.Conditions[static_cast<size_t>(id)];
+    if (slot && *slot) return **slot;
+
+    // Only classes of the condition table are condition classes.
+    const TTsmCondition& cond = child.Props.Cond;
+    const auto* table = dynamic_cast<const TTsConditions*>(&c.ConditionList());
+    if (!table || table->IndexOfClass(cond.Operator) < 0)
+        throw ETsmModelling(&c, u"Condition operator %s of node %s cannot be evaluated.",
+                            {cond.Operator->Name, child.NodeText()});
+    const auto* cls = static_cast<TTsCondClass>(cond.Operator);
+    std::unique_ptr<TTsCondExpression> e = cls->Create(cond.Value, nullptr);
+    e->Options = rs.Options;
+    e->NodeFinder = &rs.Finder;
+    e->ModelNode = &rs.ExprNode;
+    e->SetFunctions(c.Functions.get());
+    TTsCondExpression& ref = *e;
+    if (slot)
+        *slot = std::move(e);
+    else
+        c.AddOwned(std::move(e));  // a node outside the table: kept until the compiler goes
+    return ref;
+}
+
+// Tests the child's condition at the current input. A mismatch is only an
+// outcome here; the error object is made when someone needs it.
+TCondOutcome TestCondition(TTsmNode& parent, TTsmNode& child, TStream& in) {
+    const TTsmCondition& cond = child.Props.Cond;
+    if (!cond.Operator) return TCondOutcome::Matched;
+    TTsmCompiler& c = *parent.Compiler;
+    TTsmRunState& rs = *c.RunState;
+    TTsCondExpression& e = ConditionObject(c, child);
+    e.BaseNode = child.Result ? child.Result : parent.Result;
+    e.Stream = &in;
+    rs.ExprNode.Node = &child;
+    LoadCounters(rs.Finder, child);
+    const TTsValue v = e.EvaluateValue();
+    if (!v.Has(vkBool))
+        throw ETsmBadConditionResultType(&child,
+                                         u"Condition %s evaluated to a non-boolean value '%s'. Node: %s, input: %s.",
+                                         {cond.Operator->Name, ValueText(v), child.NodeText(), TsmInputText(&in)});
+    if (v.Bool != cond.Negated) return TCondOutcome::Matched;
+    return child.Props.Order == 0 && !child.Props.IsOnce ? TCondOutcome::Mismatch : TCondOutcome::OrderedMismatch;
+}
+
+std::unique_ptr<Exception> MismatchError(TTsmNode& child, TCondOutcome outcome, TStream& in) {
+    std::u16string_view op = child.Props.Cond.Operator ? child.Props.Cond.Operator->Name : std::u16string_view();
+    if (outcome == TCondOutcome::Mismatch)
+        return std::make_unique<ETsmConditionMismatch>(
+            &child, u"%s condition didn't match the input. Node: %s, input: %s.",
+            FormatArgs{op, child.NodeText(), TsmInputText(&in)});
+    return std::make_unique<ETsmOrderedConditionMismatch>(
+        &child, u"%s condition of an ordered node didn't match the input. Node: %s, input: %s.",
+        FormatArgs{op, child.NodeText(), TsmInputText(&in)});
+}
+
+// The child loop of a node with children.
+std::unique_ptr<Exception> ChildLoop(TTsmNode& n) {
+    TTsmCompiler& c = *n.Compiler;
+    const int32_t count = static_cast<int32_t>(n.Children.size());
+    const bool cyclic = n.ChildSummary.IsCyclic;
+    const bool watching = static_cast<bool>(c.OnModellingStep);
+    // Successes in a row that left the input where it was.
+    int32_t idle = 0;
+    TStream* idleStream = nullptr;
+    int64_t idlePos = -1;
+    std::unique_ptr<Exception> e;
+    for (;;) {
+        if (c.CancelToken.IsCancelled()) throw ETsmCancelled(&c, TsmInputText(&c.CurrentInput()));
+        if (n.CurrentChild >= count) {
+            e = std::make_unique<ETsmNoMatchingNode>(&n, u"No child nodes match the input. Node: %s, input: %s.",
+                                                     FormatArgs{n.NodeText(), TsmInputText(&c.CurrentInput())});
+            break;
+        }
+        TTsmNode& child = *n.Children[static_cast<size_t>(n.CurrentChild)];
+        if (watching) Notify(child, 0, TTsArg(-1));
+        const bool tryIt = CanTry(n, child);
+        if (watching) Notify(child, 0, TTsArg(tryIt ? 1 : 0));
+        bool ok = false;
+        TStream* in = nullptr;
+        int64_t p = 0;
+        if (tryIt) {
+            in = &c.CurrentInput();
+            p = in->Position();
+            const TCondOutcome outcome = TestCondition(n, child, *in);
+            const bool matched = outcome == TCondOutcome::Matched;
+            if (!matched) {
+                // Plain mismatches, and ordered ones of optional children, are forgiven.
+                const bool forgiven = outcome == TCondOutcome::Mismatch || child.Props.IsOptional;
+                if (!forgiven || watching) e = MismatchError(child, outcome, *in);
+                if (watching) Notify(child, 1, TTsArg(static_cast<TObject*>(e.get())));
+                if (forgiven) e.reset();
+            } else {
+                if (watching) Notify(child, 1, TTsArg(nullptr));
+                const TTsmSpan condSpan{static_cast<int32_t>(p), static_cast<int32_t>(in->Position() - p), in};
+                if (child.Props.IsNonConsuming) in->Seek(p, TSeekOrigin::soBeginning);
+                e = child.ModellNode(n.Result, condSpan);
+                if (watching) Notify(child, 2, TTsArg(static_cast<TObject*>(e.get())));
+                ok = !e;
+                if (!ok && child.Props.IsTentative) e.reset();
+            }
+            child.Tried = true;
+            if (ok && child.Props.IsResetter) {
+                if (watching) Notify(child, 4, TTsArg(n.MatchCount));
+                n.MatchCount = -1;
+                if (n.ChildSummary.HasOnce)
+                    for (auto& ch : n.Children) ch->Tried = false;
+            } else if (ok) {
+                const bool terminal = child.Props.IsTerminal();
+                if (!cyclic || terminal) n.MatchedChild = n.CurrentChild;
+                const int64_t now = in->Position();
+                if (cyclic) {
+                    n.EndSpan = {static_cast<int32_t>(p), static_cast<int32_t>(now - p), in};
+                    SetSpan(n, n.EndSpan, TsmEndProp, TsmEndGlobalProp);
+                }
+                n.InnerSpan.Length = static_cast<int32_t>((terminal ? p : now) - n.InnerSpan.Offset);
+                SetSpan(n, n.InnerSpan, TsmInnerProp, TsmInnerGlobalProp);
+            }
+            if (!ok) in->Seek(p, TSeekOrigin::soBeginning);
+        }
+        if (e || n.MatchedChild != -1) break;
+        if (tryIt && ok) {
+            const int64_t now = in->Position();
+            if (in == idleStream && now == idlePos) {
+                if (++idle >= c.Limits.MaxIdleMatches)
+                    throw ETsmNoProgress(&c, idle, &n, TsmInputText(in));
+            } else {
+                idle = 0;
+                idleStream = in;
+                idlePos = now;
+            }
+            n.MatchCount += 1;
+            n.CurrentChild = 0;
+        } else {
+            n.CurrentChild += 1;
+        }
+    }
+    return e;
+}
+
+// Claims a result node the finder made or found: a fresh one (and its fresh
+// ancestors) becomes this node's to free on failure.
+void ClaimResult(TTsmNode& n, TTsTreeNode* result) {
+    n.CreatedResult = nullptr;
+    for (TTsTreeNode* a = result; a; a = a->Parent()) {
+        auto* r = dynamic_cast<TTsmResultNode*>(a);
+        if (!r || !r->Fresh) break;
+        r->Fresh = false;
+        n.CreatedResult = r;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const TTsmSpan& span) {
+    TDepthGuard depth(*this);
+    TTsmCompiler& c = *Compiler;
+    Children.clear();
+    CreateResultNode(parentResult);
+
+    TStream& in = c.CurrentInput();
+    StartSpan = {span.Offset, span.Length, span.Stream ? span.Stream : &in};
+    SetSpan(*this, StartSpan, TsmStartProp, TsmStartGlobalProp);
+    InnerSpan = {static_cast<int32_t>(in.Position()), 0, &in};
+    SetSpan(*this, InnerSpan, TsmInnerProp, TsmInnerGlobalProp);
+    EndSpan = {};
+
+    if (Props.ID >= 0 && static_cast<size_t>(Props.ID) < c.Table.size() && c.Table[static_cast<size_t>(Props.ID)])
+        ChildSummary = c.Table[static_cast<size_t>(Props.ID)]->ChildSummary;
+    Children.reserve(Props.Children.size());
+    for (TMmID id : Props.Children) {
+        const TTsmNodeInfo* info =
+            id >= 0 && static_cast<size_t>(id) < c.Table.size() ? c.Table[static_cast<size_t>(id)].get() : nullptr;
+        if (!info) throw ETsmModelling(&c, u"Node %s refers to a child ID %d that has no record.", {NodeText(), id});
+        if (info->Props.IsOffContext) continue;
+        TTsmNodeClass cls = info->Props.NodeClass ? info->Props.NodeClass : &TTsmNode::Class;
+        std::unique_ptr<TTsmNode> child = cls->Create(c, this, info->Props);
+        if (!child) throw ETsmModelling(&c, u"Node class %s has no instances. Node: %s.", {cls->Name, NodeText()});
+        child->ChildSummary = info->ChildSummary;
+        Children.push_back(std::move(child));
+    }
+    MatchCount = 0;
+    CurrentChild = 0;
+    MatchedChild = -1;
+
+    std::unique_ptr<Exception> e;
+    if (!Children.empty()) e = ChildLoop(*this);
+    Finish(e.get());
+    return e;
+}
+
+void TTsmNode::CreateResultNode(TTsTreeNode* parentResult) {
+    TTsmCompiler& c = *Compiler;
+    CreatedResult = nullptr;
+    if (!parentResult) {
+        // A result root: the slicer owns the result tree.
+        auto root = std::make_unique<TTsmResultNode>(Props.Path);
+        root->Fresh = false;
+        Result = root.get();
+        c.ModellingSlicer().SetResultRoot(std::move(root));
+    } else if (!Props.Path.empty()) {
+        TTsmRunState& rs = *c.RunState;
+        int8_t kind = 0;
+        const bool cached = Props.ID >= 0 && static_cast<size_t>(Props.ID) < rs.PathKinds.size();
+        if (cached) kind = rs.PathKinds[static_cast<size_t>(Props.ID)];
+        if (kind == 0) {
+            kind = IsPlainName(Props.Path) ? 1 : 2;
+            if (cached) rs.PathKinds[static_cast<size_t>(Props.ID)] = kind;
+        }
+        if (kind == 1) {
+            // A plain name always appends a child: no need to parse it as a path.
+            Result = parentResult->AddChild(Props.Path);
+        } else {
+            LoadCounters(rs.Finder, *this);
+            rs.Finder.Rewind(Props.Path, parentResult);
+            Result = rs.Finder.Make();
+        }
+        ClaimResult(*this, Result);
+    } else {
+        Result = parentResult;
+    }
+    OwnsResult = Result != parentResult;
+    Notify(*this, 3, TTsArg(static_cast<TObject*>(Result)));
+}
+
+void TTsmNode::Finish(const Exception* error) {
+    if (error) DiscardResult();
+}
+
+void TTsmNode::DiscardResult() {
+    for (auto& child : Children) child->DiscardResult();
+    if (CreatedResult) {
+        // A created result is never a root: roots are made only for the model's root.
+        if (CreatedResult->Parent()) CreatedResult->Destroy();
+        CreatedResult = nullptr;
+    }
+    if (OwnsResult) Result = nullptr;
+    OwnsResult = false;
+}
+
+void TTsmRoot::CreateResultNode(TTsTreeNode* parentResult) { TTsmNode::CreateResultNode(parentResult); }
+
+void TTsmRoot::Finish(const Exception* error) {
+    if (error) return;
+    TStream& in = Compiler->CurrentInput();
+    const int64_t pos = in.Position();
+    const int64_t size = in.Size();
+    if (pos < size)
+        Compiler->HandleError(std::make_unique<ETsmInputLeft>(
+            Compiler, u"Modelling has stopped at offset %.4Xh leaving %d bytes in the input stream.",
+            FormatArgs{pos, size - pos}));
+}
+
+// The root's result survives a failed run.
+void TTsmRoot::DiscardResult() {}
+
+void TTsmUserMessage::CreateResultNode(TTsTreeNode* parentResult) {
+    // Path holds the message text: a message node never makes a result node.
+    CreatedResult = nullptr;
+    Result = parentResult;
+    OwnsResult = false;
+    Notify(*this, 3, TTsArg(static_cast<TObject*>(Result)));
+}
+
+std::unique_ptr<Exception> TTsmUserMessage::ModellNode(TTsTreeNode* parentResult, const TTsmSpan& span) {
+    Compiler->HandleError(CreateMessage());
+    return TTsmNode::ModellNode(parentResult, span);
+}
+
+namespace {
+
+template <class E>
+std::unique_ptr<ETsmUserMessage> MakeMessage(TTsmUserMessage& node) {
+    const WideString input = NodeInputText(node);
+    if (!node.Props.Path.empty())
+        return std::make_unique<E>(&node, node.Props.Path, u"%s (%s node message), input: %s.",
+                                   FormatArgs{node.Props.Path, node.ClassName(), input});
+    return std::make_unique<E>(&node, node.Props.Path, u"A %s node ('%s') has matched, input: %s.",
+                               FormatArgs{node.ClassName(), node.Props.Name, input});
+}
+
+}  // namespace
+
+std::unique_ptr<ETsmUserMessage> TTsmFail::CreateMessage() { return MakeMessage<ETsmError>(*this); }
+
+std::unique_ptr<ETsmUserMessage> TTsmWarn::CreateMessage() { return MakeMessage<ETsmWarning>(*this); }
+
+}  // namespace ts
