@@ -1,0 +1,85 @@
+// The loading pass: every tree node becomes a defined merge node with its
+// compiled record, its condition parsed and its merge references listed.
+#include "library/modelling/TsmCompiler.h"
+#include "support/Strings.h"
+
+namespace ts {
+
+WideString TTsmCompiler::CurrentNodeText() const {
+    return SourceTree ? TsmTreeNodeText(*SourceTree) : TsmSourceText(TTsValue(), nullptr);
+}
+
+TTsmCondition TTsmCompiler::CompileCondition(std::u16string_view text) const {
+    TTsCondParseResult parsed = ParseCondition(text, ConditionList(), Options);
+    switch (parsed.Status) {
+        case TTsCondParseStatus::NoCondition:
+            return {};
+        case TTsCondParseStatus::BareNegation:
+            throw ETsmEmptyNegatedCondition(this, u"Negated condition ('!') must have an operator. Node: %s.",
+                                            {CurrentNodeText()});
+        case TTsCondParseStatus::UnknownOperator:
+            throw ETsmUnknownCondition(this, u"Unknown condition operator '%s' in '%s'. Node: %s.",
+                                       {parsed.Operator, parsed.Text, CurrentNodeText()});
+        case TTsCondParseStatus::Ok:
+            break;
+    }
+    TTsmCondition cond;
+    cond.Negated = parsed.Condition.Negated;
+    cond.Operator = parsed.Condition.Class;
+    cond.Value = std::move(parsed.Condition.Value);
+    cond.Items = std::move(parsed.Condition.Items);
+    return cond;
+}
+
+TTsmCondition TTsmCompiler::AnyCondition() const {
+    // The simple pattern operator whatever the compiler's own table says.
+    static const TTsConditions patternOnly = [] {
+        TTsConditions t;
+        t.Add(u"%", CondClass<TCdSimpat>());
+        return t;
+    }();
+    TTsCondParseResult parsed = ParseCondition(u"% ANY", patternOnly, Options);
+    TTsmCondition cond;
+    cond.Operator = parsed.Condition.Class;
+    cond.Value = std::move(parsed.Condition.Value);
+    cond.Items = std::move(parsed.Condition.Items);
+    return cond;
+}
+
+TMmID TTsmCompiler::LoadNode(const TTsTreeNode& node, TMmID parent) {
+    // Depth-first pre-order with a stack of our own: models may nest deeper
+    // than the native stack allows.
+    struct Pending {
+        const TTsTreeNode* node;
+        TMmID parent;
+    };
+    std::vector<Pending> todo{{&node, parent}};
+    TMmID first = MmNoID;
+    const TTsmNodeClassList& classes = NodeClassList();
+    while (!todo.empty()) {
+        const Pending p = todo.back();
+        todo.pop_back();
+        SourceTree = p.node;
+        TMmNode& m = *Machine->CreateDefinedNode();
+        TTsmNodeInfo& info = Machine->InfoOf(m);
+        ReadTsmProps(*p.node, classes, info.Props);
+        info.SourceTree = p.node;
+        const TTsProperties& props = p.node->Props();
+        if (const TTsProperty* cond = props.Find(u"mCond"); cond && cond->Value.Has(vkString))
+            info.Props.Cond = CompileCondition(cond->Value.Str);
+        m.Parent = p.parent;
+        m.Name = info.Props.Name;
+        m.IsInheriting = info.Props.IsInheriting;
+        m.IsPrepending = info.Props.IsPrepending;
+        m.IsOffContext = info.Props.IsOffContext;
+        if (const TTsProperty* l = props.Find(u"mMergesL"); l && l->Value.Has(vkString))
+            Machine->AddMergeRefs(m, l->Value.Str, true);
+        if (const TTsProperty* r = props.Find(u"mMergesR"); r && r->Value.Has(vkString))
+            Machine->AddMergeRefs(m, r->Value.Str, false);
+        if (first == MmNoID) first = m.ID;
+        for (int i = p.node->ChildCount() - 1; i >= 0; --i) todo.push_back({p.node->ChildByIndex(i), m.ID});
+    }
+    return first;
+}
+
+}  // namespace ts
