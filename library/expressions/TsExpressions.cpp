@@ -395,6 +395,7 @@ void TTsExpression::Evaluate(TTsExpressionResult& result) {
     evaluator_.reset();
     compiled_.reset();
     values_.clear();
+    values_.reserve(4);  // the initial value, a function's target and argument
 
     TTsRpnValueEx& initial = NewValue();
     initial.Node = BaseNode;
