@@ -99,6 +99,8 @@ TEST(TsExpression, InitialValueMayBeIgnoredOrConsumed) {
     EXPECT_TRUE(Bool(u"$ has", &in, t.root.get()));
     // Two results over the initial value are one too many.
     EXPECT_THROW(Eval(u"1 2", &in), ENonEmptyRpnStack);
+    // Only the initial value is dropped from under a result.
+    EXPECT_THROW(Eval(u"has 1", &in), ENonEmptyRpnStack);
     // "$" alone is the base reference: its node and the input.
     Expr x(u"$", &in, t.node);
     x.Value();
