@@ -12,7 +12,9 @@ using namespace ts;
 
 namespace {
 
-void RunCondition(benchmark::State& state, std::u16string_view text) {
+// A fresh evaluation object per test, or (reuse) one object evaluated again
+// and again, as the engine keeps one per model node.
+void RunCondition(benchmark::State& state, std::u16string_view text, bool reuse = false) {
     TTsOptions options;
     TTsCondition cond = ParseCondition(text, DefaultConditions(), options).Condition;
     TStringStream input("abc def ghi; some more text follows here");
@@ -21,9 +23,13 @@ void RunCondition(benchmark::State& state, std::u16string_view text) {
     env.Options = options;
     env.BaseNode = root.get();
     env.Input = &input;
+    std::unique_ptr<TTsCondExpression> object = CreateConditionObject(cond, env);
     for (auto _ : state) {
         input.SetPosition(0);
-        benchmark::DoNotOptimize(TestCondition(cond, env));
+        if (reuse)
+            benchmark::DoNotOptimize(object->EvaluateValue().Bool);
+        else
+            benchmark::DoNotOptimize(TestCondition(cond, env));
     }
 }
 
@@ -43,3 +49,11 @@ BENCHMARK(BM_ConditionSimplePattern);
 
 static void BM_ConditionExpression(benchmark::State& state) { RunCondition(state, u"? $ 'abc' cmp_eq"); }
 BENCHMARK(BM_ConditionExpression);
+
+static void BM_ConditionExactMatchReused(benchmark::State& state) { RunCondition(state, u"= abc", true); }
+BENCHMARK(BM_ConditionExactMatchReused);
+
+static void BM_ConditionExpressionReused(benchmark::State& state) {
+    RunCondition(state, u"? $ 'abc' cmp_eq", true);
+}
+BENCHMARK(BM_ConditionExpressionReused);

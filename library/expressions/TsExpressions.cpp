@@ -391,9 +391,20 @@ TTsRpnValueEx& TTsExpression::RequireExtended(const TRpnScalar& v) const {
 }
 
 void TTsExpression::Evaluate(TTsExpressionResult& result) {
-    // Leftovers of a failed evaluation go with the evaluator that held them.
-    evaluator_.reset();
-    compiled_.reset();
+    std::shared_ptr<const TCompiledRPN> compiled = Compile(Text);
+    if (evaluator_ && compiled == compiled_) {
+        // Evaluated again (the engine keeps one object per node): the
+        // evaluator and its stack storage serve once more.
+        evaluator_->Stack().Clear();
+    } else {
+        evaluator_.reset();
+        compiled_ = std::move(compiled);
+        evaluator_ = std::make_unique<TTsRpnEvaluator>(*compiled_);
+        evaluator_->OnVariable = [this](TRpnEvaluator& ev, const WideString& name, TRpnScalar& value) {
+            ResolveToken(ev, name, value);
+        };
+    }
+    // Leftovers of a failed evaluation; no stack holds them any more.
     values_.clear();
     values_.reserve(4);  // the initial value, a function's target and argument
 
@@ -401,12 +412,7 @@ void TTsExpression::Evaluate(TTsExpressionResult& result) {
     initial.Node = BaseNode;
     initial.AttachStream(Stream);
     initial.IsInitial = true;
-
-    compiled_ = Compile(Text);
-    evaluator_ = std::make_unique<TTsRpnEvaluator>(*compiled_, &initial);
-    evaluator_->OnVariable = [this](TRpnEvaluator& ev, const WideString& name, TRpnScalar& value) {
-        ResolveToken(ev, name, value);
-    };
+    evaluator_->SetInitial(&initial);
     evaluator_->Stack().Push(initial.Value);
 
     TRpnScalar r;
@@ -420,7 +426,8 @@ void TTsExpression::Evaluate(TTsExpressionResult& result) {
     }
     Result = std::move(r);
     ExpressionResult = std::move(converted);
-    keptValues_ = std::move(values_);
+    // Keep these values, free the previous success's and reuse its storage.
+    keptValues_.swap(values_);
     values_.clear();
     result = ExpressionResult;
 }

@@ -290,12 +290,12 @@ struct TTsExpressionResult {
 class TTsRpnEvaluator : public TRpnEvaluator {
     TS_CLASS(TTsRpnEvaluator)
 public:
-    TTsRpnEvaluator(const TCompiledRPN& compiled, const TTsRpnValueEx* initial)
-        : TRpnEvaluator(compiled), initial_(initial) {}
+    explicit TTsRpnEvaluator(const TCompiledRPN& compiled) : TRpnEvaluator(compiled) {}
+    void SetInitial(const TTsRpnValueEx* initial) { initial_ = initial; }
     void GetResult(TRpnScalar& result) override;
 
 private:
-    const TTsRpnValueEx* initial_;
+    const TTsRpnValueEx* initial_ = nullptr;
 };
 
 class TTsExpression : public TTsObject {
@@ -313,7 +313,8 @@ public:
     TTsNodeFinder* NodeFinder = nullptr;    // borrowed; resolves references during modelling
     TTsOptions Options;
 
-    // The evaluator of the last evaluation; nil before the first.
+    // The evaluator of the last evaluation; nil before the first. Evaluating
+    // the same compiled text again reuses it.
     TTsRpnEvaluator* Evaluator() const { return evaluator_.get(); }
     // None stands for the default registry; setting the default stores none.
     TTsFunctions* Functions() const { return functions_; }

@@ -204,6 +204,15 @@ TEST(TsExpression, LongStreamsCannotBeReadAsBytes) {
     EXPECT_EQ(huge.Position(), TTsRpnValueEx::MaxRawStreamLength - 3);
 }
 
+namespace {
+std::string ResultText(TTsExpression& e) {
+    TStream* s = e.ExpressionResult.Stream;
+    if (!s) return "<no stream>";
+    s->SetPosition(0);
+    return s->ReadToEnd();
+}
+}  // namespace
+
 TEST(TsExpression, FailedEvaluationKeepsThePreviousResult) {
     TStringStream in("abc");
     Tree t;
@@ -216,6 +225,15 @@ TEST(TsExpression, FailedEvaluationKeepsThePreviousResult) {
     ASSERT_NE(s, nullptr);
     s->SetPosition(0);
     EXPECT_EQ(s->ReadToEnd(), "ABC");
+
+    // The same object evaluated again and again, as the engine does.
+    x.e.Text = u"$ '20' h2b xor";
+    for (int i = 0; i < 3; ++i) {
+        in.SetPosition(i);
+        x.Value();
+        EXPECT_EQ(ResultText(x.e), std::string("ABC").substr(static_cast<size_t>(i)));
+        EXPECT_EQ(in.Position(), i);
+    }
 }
 
 TEST(TsFunctions, LaterRegistrationsComeFirstAndMayDecline) {
