@@ -139,6 +139,10 @@ void TMergeMachine::Merge() {
         throw EMmDefinedNoRoot(this, u"First Defined node must be root (Parent = -1) but it has Parent = %d.",
                                {Defined[0].Parent});
     const int n = Defined.Count();
+    // Copy chains start empty unless an owner filled them in; only then is
+    // the shortcut in CopiedFrom unsafe.
+    chainsArePrefixes_ = true;
+    for (int i = 0; i < n && chainsArePrefixes_; ++i) chainsArePrefixes_ = Defined[i].CopiedFrom.IsEmpty();
     Merged.Reserve(3 * n);
     for (int i = 0; i < n; ++i) Merged.Add(Defined[i].Clone())->DefinedChildren.Clear();
     for (int i = 0; i < n; ++i) {
@@ -296,6 +300,18 @@ bool TMergeMachine::MarkWalk(TMmID id) {
     return true;
 }
 
+bool TMergeMachine::CopiedFrom(const TMmNode& node, TMmID source) const {
+    if (!chainsArePrefixes_) return node.CopiedFrom.Contains(source);
+    // Every chain is its source's chain plus the source, so a node's chain
+    // holds a source exactly at the index equal to the source's chain length.
+    // Recursive models nest thousands deep with chains as long: a search of
+    // each chain at each level of each walk would be cubic.
+    const TMmNode* s = source >= 0 && source < Merged.Count() ? Merged.Items(source) : nullptr;
+    if (!s) return node.CopiedFrom.Contains(source);
+    const int at = s->CopiedFrom.Count();
+    return at < node.CopiedFrom.Count() && node.CopiedFrom.ID(at) == source;
+}
+
 void TMergeMachine::TakeChildren(TMmID target, const TMmIdList& source, int fixedTag, std::vector<bool>* backRefs) {
     TMmNode& t = Merged[target];
     // Source may be target's own list: count once, read by index.
@@ -312,7 +328,7 @@ void TMergeMachine::TakeChildren(TMmID target, const TMmIdList& source, int fixe
             TMmID found = MmNoID;
             NextWalk();
             for (TMmID v = target; v != MmNoID; v = Merged[v].Parent) {
-                if (!MarkWalk(v) || child.CopiedFrom.Contains(v) || Merged[v].CopiedFrom.Contains(c)) {
+                if (!MarkWalk(v) || CopiedFrom(child, v) || CopiedFrom(Merged[v], c)) {
                     found = v;
                     break;
                 }

@@ -193,6 +193,8 @@ private:
     // come from elsewhere; backRefs (when given) learns which entries became
     // references to an enclosing node instead.
     void TakeChildren(TMmID target, const TMmIdList& source, int fixedTag, std::vector<bool>* backRefs);
+    // Whether node's copy chain holds source.
+    bool CopiedFrom(const TMmNode& node, TMmID source) const;
     void ResolveOverlays(TMmID id);
     void ResolveOverlaysIndexed(TMmNode& node);
     WideString NodeText(TMmID id) const;
@@ -212,6 +214,7 @@ private:
     std::vector<uint32_t> walkMarks_;
     std::vector<uint8_t> merging_;  // by ID: on the stack right now
     uint32_t walkEpoch_ = 0;
+    bool chainsArePrefixes_ = false;
     const char* stackLimit_ = nullptr;  // lowest frame address allowed while merging
 };
 
