@@ -320,14 +320,11 @@ TTsCondExpression& ConditionObject(TTsmCompiler& c, TTsmNode& child) {
     if (id >= 0 && static_cast<size_t>(id) < rs.Conditions.size()) slot = &rs.Conditions[static_cast<size_t>(id)];
     if (slot && *slot) return **slot;
 
-    // Only classes of the condition table are condition classes.
     const TTsmCondition& cond = child.Props.Cond;
-    const auto* table = dynamic_cast<const TTsConditions*>(&c.ConditionList());
-    if (!table || table->IndexOfClass(cond.Operator) < 0)
-        throw ETsmModelling(&c, u"Condition operator %s of node %s cannot be evaluated.",
-                            {cond.Operator->Name, child.NodeText()});
-    const auto* cls = static_cast<TTsCondClass>(cond.Operator);
-    std::unique_ptr<TTsCondExpression> e = cls->Create(cond.Value, nullptr);
+    std::unique_ptr<TTsCondExpression> e = cond.Operator->Create(cond.Value, nullptr);
+    // Matchers run the item list the compiler built once.
+    if (cond.Items)
+        if (auto* pre = dynamic_cast<TTsPrecompiledCondExpr*>(e.get())) pre->SetItems(cond.Items);
     e->Options = rs.Options;
     e->NodeFinder = &rs.Finder;
     e->ModelNode = &rs.ExprNode;
@@ -537,7 +534,10 @@ void TTsmNode::CreateResultNode(TTsTreeNode* parentResult) {
     } else {
         Result = parentResult;
     }
-    OwnsResult = Result != parentResult;
+    // A node the path only found (a "+name" or "[n]" reuse, a climb to an
+    // ancestor) is shared with whoever made it: its spans are not this
+    // node's to overwrite, nor is it this node's to free.
+    OwnsResult = CreatedResult != nullptr || !parentResult;
     Notify(*this, 3, TTsArg(static_cast<TObject*>(Result)));
 }
 

@@ -1,0 +1,357 @@
+// The modelling engine: the child loop's rules, result nodes and their
+// spans, LINE, FAIL and WARN, the run's errors and the limits that end runs
+// which could not finish.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TsmTestSupport.h"
+#include "library/modelling/TsmCompiler.h"
+#include "support/Strings.h"
+
+using namespace ts;
+using ::testing::HasSubstr;
+
+namespace {
+
+// A compiled model, an input and (after Run) the result.
+struct Engine {
+    test::Compiled model;
+    TStringStream input;
+    std::unique_ptr<TTsmSlicer> result;
+    std::vector<std::string> reports;  // messages the OnError handler received
+
+    explicit Engine(std::string_view modelText, std::string in = {}, bool lf = true)
+        : model(test::CompileModel(modelText)), input(std::move(in)) {
+        if (lf) model.compiler->Options.LineBreak = u"\n";
+    }
+    TTsmCompiler& compiler() { return *model.compiler; }
+    void CollectReports() {
+        compiler().OnError = [this](TTsObject&, Exception& e) { reports.push_back(WideToUtf8(e.Message())); };
+    }
+    TTsmSlicer& Run() {
+        result = compiler().Modell(input);
+        return *result;
+    }
+    // The message of the E that running raises ("" when none).
+    template <class E>
+    std::string RunError() {
+        try {
+            Run();
+        } catch (const E& e) {
+            return WideToUtf8(e.Message());
+        }
+        return "";
+    }
+};
+
+std::string Text(TTsmSlicer& s, const TTsTreeNode* node, std::u16string_view prop) {
+    return s.TextOfNode(node, prop);
+}
+
+// One line per result node below the root: name, then the text of its
+// "start" span, and of its "inner" span when that is not empty.
+void OutlineInto(TTsmSlicer& s, const TTsTreeNode& node, int depth, std::string& out) {
+    for (int i = 0; i < node.ChildCount(); ++i) {
+        const TTsTreeNode& c = *node.ChildByIndex(i);
+        out += std::string(static_cast<size_t>(depth) * 2, ' ') + WideToUtf8(c.Name()) + " [" +
+               Text(s, &c, u"start") + "]";
+        std::string inner = Text(s, &c, u"inner");
+        if (!inner.empty()) out += " {" + inner + "}";
+        out += "\n";
+        OutlineInto(s, c, depth + 1, out);
+    }
+}
+
+std::string Outline(TTsmSlicer& s) {
+    std::string out;
+    OutlineInto(s, *s.ResultRoot(), 0, out);
+    return out;
+}
+
+}  // namespace
+
+TEST(Engine, ResultNodesAndSpans) {
+    Engine e(
+        "\"pair\" =\n"
+        "  .? \"key\" % ID+\n"
+        "  . = =\n"
+        "  . \"value\" % DIG+\n",
+        "abc=12");
+    TTsmSlicer& s = e.Run();
+    EXPECT_EQ(Outline(s),
+              "pair [] {abc=12}\n"
+              "  key [abc]\n"
+              "  value [12]\n");
+    const TTsTreeNode* pair = s.ResultRoot()->FirstChild(u"pair");
+    ASSERT_NE(pair, nullptr);
+    // Every owned result node carries all spans, the plain and the global form.
+    for (std::u16string_view p : {u"start", u"inner", u"end", u"startGlobal", u"innerGlobal", u"endGlobal"})
+        EXPECT_TRUE(TTsmSlicer::HasStreamData(pair->Props().Get(p).Value)) << WideToUtf8(p);
+    // The cyclic node's end is its implicit END, matched empty at the end.
+    EXPECT_EQ(TTsmSlicer::SpanOffset(pair->Props().Get(u"end").Value), 6);
+    EXPECT_EQ(TTsmSlicer::SpanLength(pair->Props().Get(u"end").Value), 0);
+    // The root's result is the slicer's; a nameless node uses its parent's.
+    EXPECT_EQ(s.ResultRoot()->ChildCount(), 1);
+    EXPECT_FALSE(e.compiler().Slicer) << "the run's fields are cleared";
+    EXPECT_TRUE(e.compiler().InputStack.Empty());
+}
+
+TEST(Engine, LineModelOverLinesAndTheEndOfInput) {
+    Engine e(
+        "END? eof\n"
+        "LINE\n"
+        "  \"row\" % ID+\n"
+        "  \"empty\"? eof\n",
+        "ab\ncde\n\nf");
+    TTsmSlicer& s = e.Run();
+    EXPECT_EQ(Outline(s), "row [ab]\nrow [cde]\nempty []\nrow [f]\n");
+    const TTsTreeNode* cde = s.ResultRoot()->ChildByIndex(1);
+    const TTsValue& start = cde->Props().Get(u"start").Value;
+    const TTsValue& global = cde->Props().Get(u"startGlobal").Value;
+    EXPECT_EQ(TTsmSlicer::SpanOffset(start), 0) << "plain spans lie in the line's own stream";
+    EXPECT_NE(start.Obj, &e.input);
+    EXPECT_EQ(TTsmSlicer::SpanOffset(global), 3);
+    EXPECT_EQ(global.Obj, &e.input);
+    EXPECT_EQ(Text(s, cde, u"startGlobal"), "cde");
+    // The four line streams went to the slicer with the input.
+    EXPECT_EQ(s.StreamCount(), 5);
+
+    // At the end of the input LINE pushes nothing: its children meet the end itself.
+    Engine end("LINE\n  \"e\"? eof\n", "");
+    TTsmSlicer& s2 = end.Run();
+    EXPECT_EQ(Outline(s2), "e []\n");
+    EXPECT_EQ(s2.StreamCount(), 1);
+}
+
+TEST(Engine, LongLinesEndAtTheirSeparator) {
+    const std::string longLine(5000, 'a');
+    Engine e("END? eof\nLINE\n  \"l\" % ANY*\n", longLine + "\nb");
+    TTsmSlicer& s = e.Run();
+    ASSERT_EQ(s.ResultRoot()->ChildCount(), 2);
+    EXPECT_EQ(Text(s, s.ResultRoot()->ChildByIndex(0), u"start"), longLine);
+    EXPECT_EQ(Text(s, s.ResultRoot()->ChildByIndex(1), u"start"), "b");
+
+    // A CR LF separator split across the read windows is still found.
+    std::string split(255, 'x');
+    Engine crlf("END? eof\nLINE\n  \"l\" % ANY*\n", split + "\r\nyz", false);
+    TTsmSlicer& s2 = crlf.Run();
+    ASSERT_EQ(s2.ResultRoot()->ChildCount(), 2);
+    EXPECT_EQ(Text(s2, s2.ResultRoot()->ChildByIndex(0), u"start"), split);
+    EXPECT_EQ(Text(s2, s2.ResultRoot()->ChildByIndex(1), u"start"), "yz");
+
+    // Without a line break in the options, the input's own is used.
+    Engine detect("END? eof\nLINE\n  \"l\" % ANY*\n", "p\rq\r");
+    detect.compiler().Options.LineBreak.clear();
+    TTsmSlicer& s3 = detect.Run();
+    EXPECT_EQ(Outline(s3), "l [p]\nl [q]\n");
+}
+
+TEST(Engine, OrderedOptionalAndTentativeChildren) {
+    // An ordered child that does not match fails its parent at once.
+    Engine ordered("1 \"a\" = a\n\"b\" = b\n", "b");
+    EXPECT_THAT(ordered.RunError<ETsmOrderedConditionMismatch>(),
+                "TCdExact condition of an ordered node didn't match the input. Node: 'a' <StringStream>:1 (ID 1), "
+                "input: @0 b <eof>.");
+
+    // An optional one is skipped, and tried again while MatchCount is below its order.
+    Engine optional("2? \"a\" = a\n\"b\" = b\n", "ba");
+    EXPECT_EQ(Outline(optional.Run()), "b [b]\na [a]\n");
+
+    // A tentative child whose body fails leaves the input as it was; the next sibling runs.
+    Engine tentative("^ \"t\" = x\n  = y\n\"u\" = xz\n", "xz");
+    EXPECT_EQ(Outline(tentative.Run()), "u [xz]\n");
+    Engine firm("\"t\" = x\n  = y\n\"u\" = xz\n", "xz");
+    EXPECT_THAT(firm.RunError<ETsmNoMatchingNode>(),
+                HasSubstr("No child nodes match the input. Node: 't' <StringStream>:1 (ID 1), input: @1 z <eof>."));
+}
+
+TEST(Engine, ResettersOnceAndNonConsumingChildren) {
+    // A resetter lets once children be tried again.
+    Engine reset(". \"a\" = a\n0 = ;\nEND? eof\n", "a;a");
+    EXPECT_EQ(Outline(reset.Run()), "a [a]\na [a]\n");
+    Engine noReset(". \"a\" = a\n= ;\nEND? eof\n", "a;a");
+    EXPECT_THAT(noReset.RunError<ETsmNoMatchingNode>(), HasSubstr("input: @2 a <eof>."));
+
+    // A non-consuming child's children read from the start of its condition's text.
+    Engine peek(
+        "\"word\" =\n"
+        "  .? \"peek\"... % ID+\n"
+        "    \"first\" % LAT\n"
+        "  . \"rest\" % ID+\n",
+        "abc");
+    EXPECT_EQ(Outline(peek.Run()),
+              "word [] {abc}\n"
+              "  peek [abc] {a}\n"
+              "    first [a]\n"
+              "  rest [bc]\n");
+}
+
+TEST(Engine, MismatchMessagesAndInputText) {
+    Engine none("\"a\" = a\n\"b\" = b\n", std::string("c\x01\xff", 3));
+    std::string msg = none.RunError<ETsmNoMatchingNode>();
+    EXPECT_THAT(msg, HasSubstr("No child nodes match the input. Node: <TTsmRoot $"));
+    EXPECT_THAT(msg, HasSubstr("(ID 0), input: @0 c 01 FF <eof>."));
+
+    // Eleven bytes at most, and no <eof> while more input follows.
+    TStringStream in("0123456789abcdef");
+    in.Seek(2, TSeekOrigin::soBeginning);
+    EXPECT_EQ(TsmInputText(&in), u"@2 2 3 4 5 6 7 8 9 a b c");
+    EXPECT_EQ(in.Position(), 2);
+    EXPECT_EQ(TsmInputText(nullptr), u"???");
+
+    // A condition that does not yield a Boolean is raised, not forgiven.
+    Engine bad("\"a\"? 5\n\"b\" = b\n", "b");
+    EXPECT_THAT(bad.RunError<ETsmBadConditionResultType>(),
+                HasSubstr("Condition TCdExpression evaluated to a non-boolean value '5'. Node: 'a'"));
+}
+
+TEST(Engine, InputLeftAndEmptyModels) {
+    // A root without children reads nothing: what is there is left over.
+    Engine empty("", "xy");
+    EXPECT_EQ(empty.RunError<ETsmInputLeft>(),
+              "Modelling has stopped at offset 0000h leaving 2 bytes in the input stream.");
+    Engine emptyOk("", "");
+    EXPECT_EQ(emptyOk.Run().ResultRoot()->ChildCount(), 0);
+
+    // With an error handler the report is received and the result returned.
+    Engine left("\"a\" = a\n", "abc");
+    left.CollectReports();
+    EXPECT_EQ(Outline(left.Run()), "a [a]\n");
+    EXPECT_EQ(left.reports,
+              std::vector<std::string>{"Modelling has stopped at offset 0001h leaving 2 bytes in the input stream."});
+
+    // A compiler without a compiled model has nothing to run.
+    TTsmCompiler blank;
+    TStringStream in("");
+    EXPECT_THROW(blank.Modell(in), ETsmModelling);
+}
+
+TEST(Engine, FailAndWarnNodes) {
+    Engine warn("WARN \"careful\" = w\n\"x\" = x\n", "w");
+    warn.CollectReports();
+    warn.Run();
+    EXPECT_EQ(warn.reports, std::vector<std::string>{"careful (TTsmWarn node message), input: @1 <eof>."});
+
+    Engine plain("FAIL = w\n", "w");
+    EXPECT_EQ(plain.RunError<ETsmError>(), "A TTsmFail node ('FAIL') has matched, input: @1 <eof>.");
+
+    // A message node with children goes on modelling them, in its parent's result.
+    Engine nested("\"r\" =\n  WARN \"w\" = w\n    \"in\" = i\n", "wi");
+    nested.CollectReports();
+    EXPECT_EQ(Outline(nested.Run()), "r [] {wi}\n  in [i]\n");
+    EXPECT_EQ(nested.reports.size(), 1u);
+}
+
+TEST(Engine, FailedNodesFreeOnlyWhatTheyCreated) {
+    // A path that finds an existing node (the text syntax cannot write one,
+    // a tree built otherwise can): when its body fails, tentatively, the
+    // shared node stays as it was, spans included.
+    auto tree = test::ReadModel(
+        "\"a\" = x\n"
+        "^ \"reuse\" = y\n"
+        "  = z\n"
+        "\"b\" = yw\n"
+        "END? eof\n");
+    tree->ChildByIndex(1)->Props().SetValue(u"mPath", TTsValue::FromStr(u"a[0]"));
+    TTsmCompiler compiler;
+    compiler.Compile(*tree);
+    TStringStream in("xyw");
+    std::unique_ptr<TTsmSlicer> s = compiler.Modell(in);
+    EXPECT_EQ(Outline(*s), "a [x]\nb [yw]\n");
+
+    // A failed node's fresh path is freed whole.
+    Engine deep("^ \"p\\q\" = x\n  = z\n\"r\" = x\n", "x");
+    EXPECT_EQ(Outline(deep.Run()), "r [x]\n");
+}
+
+TEST(Engine, ModellingSteps) {
+    Engine e("\"a\" = a\n\"b\" = b\n", "b");
+    std::vector<std::string> steps;
+    e.compiler().OnModellingStep = [&](TTsmNode& node, int32_t kind, const TTsArg& value) {
+        std::string v;
+        if (value.Type() == vtInteger)
+            v = std::to_string(value.AsInt());
+        else
+            v = value.AsObj() ? WideToUtf8(value.AsObj()->ClassName()) : "nil";
+        steps.push_back(WideToUtf8(node.Props.Name) + ":" + std::to_string(kind) + ":" + v);
+    };
+    e.Run();
+    EXPECT_EQ(steps, (std::vector<std::string>{":3:TTsmResultNode", "a:0:-1", "a:0:1", "a:1:ETsmConditionMismatch",
+                                                "b:0:-1", "b:0:1", "b:1:nil", "b:3:TTsmResultNode", "b:2:nil"}));
+}
+
+TEST(Engine, RoutinesReachTheRunAndCannotRestartIt) {
+    Engine e("\"r\"? again\n", "");
+    TStringStream other("");
+    e.compiler().Functions->RegisterHandler(u"again", [&](TTsFuncContext&) -> bool {
+        e.compiler().Modell(other);
+        return true;
+    });
+    EXPECT_EQ(e.RunError<ETsmAlreadyModelling>(),
+              "Attempted to call TTsmCompiler.Modell again while it's still running.");
+    EXPECT_THROW(e.compiler().ModellingSlicer(), ETsmNoModellingSlicer);
+
+    // A routine that replaces the caller's stream: the result stays readable,
+    // and losing the original is reported.
+    Engine swap("\"s\"? swap\n  \"t\" % ANY+\n", "x");
+    swap.compiler().Functions->RegisterHandler(u"swap", [&](TTsFuncContext& ctx) -> bool {
+        TTsmCompiler& c = swap.compiler();
+        EXPECT_EQ(&c.ModellingSlicer(), c.Slicer.get());
+        c.CurrentInput().Seek(1, TSeekOrigin::soBeginning);
+        c.PopInput();
+        c.PushInput(std::make_unique<TStringStream>("pushed"));
+        ctx.Target->AssignBool(true);
+        return true;
+    });
+    swap.CollectReports();
+    TTsmSlicer& s = swap.Run();
+    EXPECT_EQ(swap.reports,
+              std::vector<std::string>{
+                  "Input stream stack didn't contain the original stream after modelling has finished."});
+    EXPECT_EQ(Text(s, s.ResultRoot()->FirstChild(u"s")->FirstChild(u"t"), u"start"), "pushed");
+}
+
+TEST(Engine, RunsThatCannotFinishEndInErrors) {
+    // A model that recurses without consuming input.
+    const char* loop = "(loop)\n  \"L\"\n    loop\nloop\n";
+    Engine deep(loop, "");
+    deep.compiler().Limits.MaxDepth = 50;
+    EXPECT_THAT(deep.RunError<ETsmTooDeep>(), HasSubstr("nested more than 50 levels deep"));
+    // The default limit is far from the end of the stack, even instrumented.
+    Engine deepDefault(loop, "");
+    EXPECT_THAT(deepDefault.RunError<ETsmTooDeep>(), HasSubstr("more than 1000 levels"));
+
+    // Input nested deeper than the limit, with a model that consumes.
+    const char* nest = "(nest)\n  \"n\" = (\n    .^ nest\n    . = )\nnest\n";
+    Engine ok(nest, "((()))");
+    EXPECT_EQ(ok.Run().ResultRoot()->ChildCount(), 1);
+    Engine tooDeep(nest, std::string(3000, '(') + std::string(3000, ')'));
+    EXPECT_THROW(tooDeep.Run(), ETsmTooDeep);
+
+    // A cyclic node whose child keeps matching nothing.
+    const char* idle = "\"x\" =\n  =\n  END = ;\n";
+    Engine stuck(idle, ";");
+    stuck.compiler().Limits.MaxIdleMatches = 500;
+    EXPECT_THAT(stuck.RunError<ETsmNoProgress>(),
+                HasSubstr("Child nodes have matched 500 times in a row without consuming input. Node: 'x'"));
+
+    // A cancel request from another holder of the token ends the run.
+    Engine cancelled(idle, ";");
+    cancelled.compiler().Limits.MaxIdleMatches = 1 << 30;
+    TTsmCancelToken token = cancelled.compiler().CancelToken;
+    int steps = 0;
+    cancelled.compiler().OnModellingStep = [&](TTsmNode&, int32_t, const TTsArg&) {
+        if (++steps == 1000) token.Cancel();
+    };
+    EXPECT_EQ(cancelled.RunError<ETsmCancelled>(), "Modelling was cancelled, input: @0 ; <eof>.");
+    EXPECT_LT(steps, 1100);
+    // It stays cancelled until reset.
+    EXPECT_THROW(cancelled.Run(), ETsmCancelled);
+    token.Reset();
+    cancelled.compiler().OnModellingStep = nullptr;
+    cancelled.compiler().Limits.MaxIdleMatches = 10;
+    EXPECT_THROW(cancelled.Run(), ETsmNoProgress);
+}
