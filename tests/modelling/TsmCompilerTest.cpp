@@ -1,0 +1,241 @@
+// The compiler: its steps, condition compilation, the table, the dump and
+// the canonical models.
+#include <gtest/gtest.h>
+
+#include "tests/modelling/TsmTestSupport.h"
+
+using namespace ts;
+using namespace ts::test;
+
+namespace {
+
+// Every property of a dump node as "name=value" in the collection's order.
+std::string PropsText(const TTsTreeNode& node) {
+    std::string out;
+    for (int i = 0; i < node.Props().Count(); ++i) {
+        const TTsProperty* p = node.Props().ByIndex(i);
+        out += (out.empty() ? "" : " ") + WideToUtf8(p->Name()) + "=" + WideToUtf8(p->Value.DumpText(false));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(TsmCompiler, ConditionsCompileOrNameTheNode) {
+    Compiled c = CompileModel(
+        "a   =   word  \n"
+        "b !% SP+\n"
+        "C\n"
+        "d = \n");
+    const TTsmCondition& exact = c[1]->Props.Cond;
+    EXPECT_EQ(exact.Operator, CondClass<TCdExact>());
+    EXPECT_FALSE(exact.Negated);
+    EXPECT_EQ(exact.Value.Str, u"word");
+    EXPECT_EQ(exact.Value.Bytes, "word");
+    EXPECT_TRUE(c[2]->Props.Cond.Negated);
+    EXPECT_EQ(c[2]->Props.Cond.Operator, CondClass<TCdSimpat>());
+    EXPECT_FALSE(c[3]->Props.Cond.IsSet());
+    EXPECT_TRUE(c[4]->Props.Cond.IsSet());
+    EXPECT_EQ(c[4]->Props.Cond.Value.Str, u"");
+
+    EXPECT_EQ(CompileError<ETsmEmptyNegatedCondition>("a = 1\n  b !   \n"),
+              "Negated condition ('!') must have an operator. Node: 'b' <StringStream>:2.");
+    EXPECT_EQ(CompileError<ETsmUnknownCondition>("a = 1\n  b !Zx y\n"),
+              "Unknown condition operator 'Z' in 'Zx y'. Node: 'b' <StringStream>:2.");
+    // The blank after "!" is the operator.
+    EXPECT_EQ(CompileError<ETsmUnknownCondition>("a ! = x\n"),
+              "Unknown condition operator ' ' in ' = x'. Node: 'a' <StringStream>:1.");
+    // Nameless nodes are named by their source alone.
+    EXPECT_EQ(CompileError<ETsmUnknownCondition>("a = 1\n  ^ ~e\n"),
+              "Unknown condition operator '~' in '~e'. Node: <StringStream>:2.");
+}
+
+TEST(TsmCompiler, CompilesOnceEvenAfterAFailure) {
+    auto bad = ReadModel("a !\n");
+    TTsmCompiler failed;
+    EXPECT_THROW(failed.Compile(*bad), ETsmEmptyNegatedCondition);
+    EXPECT_NE(failed.Machine, nullptr);
+    try {
+        failed.Compile(*bad);
+        ADD_FAILURE() << "compiled twice";
+    } catch (const ETsmDoubleCompile& e) {
+        EXPECT_EQ(e.Message(), u"TTsmCompiler object can only be compiled once.");
+    }
+
+    Compiled good = CompileModel("a = 1\n");
+    EXPECT_THROW(good.compiler->Compile(*good.tree), ETsmDoubleCompile);
+    EXPECT_THROW(good.compiler->MergeNodes(), ETsmDoubleCompile);
+    EXPECT_EQ(good.compiler->SourceTree, good.tree.get());
+}
+
+TEST(TsmCompiler, TableFromTheMergedOrTheDefinedList) {
+    // IDs go depth-first in pre-order; an overlaid own child has no slot left.
+    Compiled c = CompileModel(
+        "(@base) = b\n"
+        "  (@def) = d1\n"
+        "    k = 1\n"
+        "user = u\n"
+        "  @base\n"
+        "    (@def) = d2\n");
+    ASSERT_GE(c.compiler->Table.size(), 7u);
+    EXPECT_EQ(c[6], nullptr);
+    EXPECT_EQ(c[5]->Props.Name, u"base");
+    EXPECT_EQ(c[5]->Props.Parent, 4);
+    EXPECT_EQ(c[5]->Props.Cond.Value.Str, u"b");
+    const TTsmNodeInfo& def = *c[c[5]->Props.Children.at(0)];
+    EXPECT_EQ(def.Props.Cond.Value.Str, u"d2");
+    EXPECT_EQ(def.Props.Children.size(), 0u);
+    for (size_t i = 0; i < c.compiler->Table.size(); ++i) {
+        if (c.compiler->Table[i]) {
+            EXPECT_EQ(c.compiler->Table[i]->Props.ID, static_cast<TMmID>(i));
+        }
+    }
+
+    // A compiler that stops after loading builds its table from the defined
+    // nodes: parents, no children, no implicit nodes.
+    struct LoadOnly : TTsmCompiler {
+        void MergeNodes() override { BuildTable(Machine->Defined); }
+    };
+    auto tree = ReadModel("a = 1\n  1 b = 2\n  c = 3\n");
+    LoadOnly loaded;
+    loaded.Compile(*tree);
+    ASSERT_EQ(loaded.Table.size(), 4u);
+    EXPECT_EQ(loaded.Table[2]->Props.Parent, 1);
+    EXPECT_EQ(loaded.Table[2]->Props.Order, 1);
+    EXPECT_TRUE(loaded.Table[1]->Props.Children.empty());
+    EXPECT_EQ(loaded.Table[3]->SourceTree, tree->ChildByIndex(0)->ChildByIndex(1));
+    EXPECT_EQ(loaded.Machine->Merged.Count(), 0);
+}
+
+TEST(TsmCompiler, DumpShowsTheRecordsProperties) {
+    Compiled c = CompileModel(
+        "top = t\n"
+        "  0? FAIL \"Bad input.\" !x 0D0A\n"
+        "    z = z\n"
+        "  3^ b... % SP*\n");
+    auto dump = c.compiler->DumpCompiled(1);
+    EXPECT_EQ(dump->Name(), u"top");
+    EXPECT_EQ(PropsText(*dump),
+              "Children=s5 2 4 5 ID=i1 Parent=i0 mCond=s3 = t mIsInheriting=bFALSE mIsNonConsuming=bFALSE "
+              "mIsOffContext=bFALSE mIsOnce=bFALSE mIsOptional=bFALSE mIsPrepending=bFALSE mIsResetter=bFALSE "
+              "mIsTentative=bFALSE source=s14 <StringStr i0");
+    ASSERT_EQ(dump->ChildCount(), 3);
+    EXPECT_EQ(PropsText(*dump->ChildByIndex(0)),
+              "Children=s1 3 Class=s8 TTsmFail ID=i2 Parent=i1 mCond=s7 !x 0D0A mIsInheriting=bFALSE mIsNonConsuming=bFALSE "
+              "mIsOffContext=bFALSE mIsOnce=bFALSE mIsOptional=bTRUE mIsPrepending=bFALSE mIsResetter=bTRUE "
+              "mIsTentative=bFALSE mPath=s10 Bad input. source=s14 <StringStr i1");
+    EXPECT_EQ(PropsText(*dump->ChildByIndex(1)),
+              "ID=i4 Parent=i1 mCond=s5 % SP* mIsInheriting=bFALSE mIsNonConsuming=bTRUE mIsOffContext=bFALSE "
+              "mIsOnce=bFALSE mIsOptional=bFALSE mIsPrepending=bFALSE mIsResetter=bFALSE mIsTentative=bTRUE "
+              "mOrder=i3 source=s14 <StringStr i3");
+    EXPECT_EQ(PropsText(*dump->ChildByIndex(2)),
+              "Class=s7 TTsmEnd ID=i5 Parent=i1 mIsInheriting=bFALSE mIsNonConsuming=bFALSE mIsOffContext=bFALSE "
+              "mIsOnce=bFALSE mIsOptional=bFALSE mIsPrepending=bFALSE mIsResetter=bFALSE mIsTentative=bFALSE "
+              "source=s8 implicit");
+    // The root has neither a parent nor a source.
+    EXPECT_EQ(PropsText(*c.compiler->DumpCompiled(0)).substr(0, 16), "Children=s1 1 ID");
+
+    // Into a given parent, as its last child.
+    TTsTreeNode holder;
+    holder.AddChild(u"first");
+    TTsTreeNode& added = c.compiler->DumpCompiled(3, holder);
+    EXPECT_EQ(holder.ChildByIndex(1), &added);
+    EXPECT_THROW(c.compiler->DumpCompiled(99), ETsmCompiling);
+}
+
+TEST(TsmCompiler, ConditionTextOfOtherOperands) {
+    TTsmCompiler compiler;
+    TTsmCondition cond;
+    cond.Operator = CondClass<TCdHex>();
+    cond.Value = TRpnScalar::FromBytes("\xe8 ab ");
+    compiler.Options.Codepage = 1250;
+    EXPECT_EQ(compiler.ConditionText(cond), u"x \u010d ab");
+    cond.Negated = true;
+    cond.Value = TRpnScalar::FromNum(2.5);
+    EXPECT_EQ(compiler.ConditionText(cond), u"!x 2.5");
+    // A class the table does not know.
+    cond.Operator = CondClass<TTsCondExpression>();
+    cond.Value = TRpnScalar::FromStr(u"  ");
+    EXPECT_EQ(compiler.ConditionText(cond), u"!???");
+}
+
+TEST(TsmCompiler, CollapsedReferencesShowAsMarkers) {
+    auto tree = ReadModel(
+        "(@lib) = l\n"
+        "  a = a\n"
+        "    b = b\n"
+        "user + lib = u\n");
+    TTsmCompiler compiler;
+    compiler.Compile(*tree);
+    const std::string expanded = Outline(compiler, 0, false);
+    EXPECT_NE(expanded.find("  user {= u}\n    a {= a}\n      b {= b}\n"), std::string::npos) << expanded;
+    compiler.CollapseReferences = true;
+    // Copies are children of their new parent, so only references collapse.
+    EXPECT_EQ(Outline(compiler, 0, false), expanded);
+
+    Compiled cyclic = CompileModel("x = a\n  @x = b\n");
+    cyclic.compiler->CollapseReferences = true;
+    EXPECT_EQ(Outline(*cyclic.compiler),
+              "#0\n"
+              "  x#1 {= a}\n"
+              "    x#2 inh {= b}\n"
+              "      x#3 inh {= b}\n"
+              "        *2 inh {= b}\n");
+}
+
+TEST(TsmCompiler, DeepModelsEndInAnErrorOrCompile) {
+    // Loading and dumping do not recurse; merging stops at its stack's depth.
+    auto build = [](int depth) {
+        auto root = std::make_unique<TTsTreeNode>();
+        TTsTreeNode* node = root.get();
+        for (int i = 0; i < depth; ++i) node = node->AddChild(u"n");
+        return root;
+    };
+    auto deep = build(200000);
+    TTsmCompiler failing;
+    try {
+        failing.Compile(*deep);
+        ADD_FAILURE() << "a model 200,000 levels deep compiled";
+    } catch (const EListError& e) {
+        EXPECT_EQ(e.Message(), u"Too deep TMmIdStack.");
+    }
+
+    auto fine = build(1500);
+    TTsmCompiler compiler;
+    compiler.Compile(*fine);
+    ASSERT_EQ(compiler.Table.size(), 1501u);
+    auto dump = compiler.DumpCompiled(0);
+    const TTsTreeNode* last = dump.get();
+    int levels = 0;
+    while (last->ChildCount() > 0) {
+        last = last->ChildByIndex(0);
+        ++levels;
+    }
+    EXPECT_EQ(levels, 1500);
+}
+
+TEST(TsmCompiler, CanonicalModelsCompile) {
+    for (const char16_t* kind : {u"Model", u"Script"}) {
+        std::unique_ptr<TTsmCompiler> compiler = LoadCanonicalModel(kind);
+        ASSERT_NE(compiler->Machine, nullptr);
+        ASSERT_FALSE(compiler->Table.empty());
+        const TTsmNodeInfo* root = compiler->Table[0].get();
+        ASSERT_NE(root, nullptr);
+        EXPECT_FALSE(root->Props.Children.empty());
+        // The records still name their lines.
+        ASSERT_NE(compiler->SourceTree, nullptr);
+        const TTsmNodeInfo* first = compiler->Table[1].get();
+        ASSERT_NE(first, nullptr);
+        ASSERT_NE(first->SourceTree, nullptr);
+        EXPECT_EQ(first->SourceTree->Name(), first->Props.Name);
+        EXPECT_EQ(first->Props.Source.Str, u"<ResourceStream>");
+        EXPECT_NE(compiler->DumpCompiled(0), nullptr);
+    }
+    std::unique_ptr<TTsmCompiler> model = LoadCanonicalModel(u"Model");
+    // The model's LINE node and its run loop ending at END or end of input.
+    bool line = false;
+    for (TMmID id : model->Table[0]->Props.Children)
+        if (model->Table[static_cast<size_t>(id)]->Props.NodeClass == &TTsmLine::Class) line = true;
+    EXPECT_TRUE(line);
+    EXPECT_TRUE(model->Table[0]->ChildSummary.IsCyclic);
+}

@@ -1,0 +1,129 @@
+// Compiled records read from model tree nodes, node classes, and the texts
+// that name nodes in messages.
+#include <gtest/gtest.h>
+
+#include "tests/modelling/TsmTestSupport.h"
+
+using namespace ts;
+using namespace ts::test;
+
+TEST(TsmNodes, ClassListPicksClassesByExactName) {
+    const TTsmNodeClassList& list = TsmNodeClasses();
+    ASSERT_EQ(list.Count(), 4);
+    const char16_t* names[] = {u"END", u"FAIL", u"WARN", u"LINE"};
+    TTsmNodeClass classes[] = {&TTsmEnd::Class, &TTsmFail::Class, &TTsmWarn::Class, &TTsmLine::Class};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(list.Item(i).Name, names[i]);
+        EXPECT_EQ(list.NodeClassOf(names[i]), classes[i]);
+    }
+    for (const char16_t* other : {u"End", u"end", u"", u"ROOT", u"LINES"})
+        EXPECT_EQ(list.NodeClassOf(other), &TTsmNode::Class) << WideToUtf8(other);
+    EXPECT_TRUE(TTsmFail::Class.InheritsFrom(&TTsmUserMessage::Class));
+    EXPECT_TRUE(TTsmLine::Class.InheritsFrom(&TTsmNode::Class));
+}
+
+TEST(TsmNodes, TerminalClasses) {
+    TTsmProps props;
+    props.NodeClass = &TTsmEnd::Class;
+    EXPECT_TRUE(props.IsTerminal());
+    props.NodeClass = &TTsmNode::Class;
+    EXPECT_FALSE(props.IsTerminal());
+    props.NodeClass = &TTsmLine::Class;
+    EXPECT_FALSE(props.IsTerminal());
+    for (TTsmNodeClass message : {&TTsmFail::Class, &TTsmWarn::Class}) {
+        props.NodeClass = message;
+        props.Children.clear();
+        EXPECT_TRUE(props.IsTerminal());
+        props.Children = {4};
+        EXPECT_FALSE(props.IsTerminal());
+    }
+    props.NodeClass = nullptr;
+    EXPECT_FALSE(props.IsTerminal());
+}
+
+TEST(TsmNodes, PropertiesReadOnlyFromValuesOfTheRightKind) {
+    auto tree = ReadModel("0.? name \"a\\b\" = x\n");
+    TTsTreeNode& node = *tree->ChildByIndex(0);
+    TTsmProps props;
+    ReadTsmProps(node, TsmNodeClasses(), props);
+    EXPECT_TRUE(props.IsResetter);
+    EXPECT_TRUE(props.IsOptional);
+    EXPECT_FALSE(props.IsOnce);
+    EXPECT_TRUE(props.IsInheriting);
+    EXPECT_EQ(props.Name, u"name");
+    EXPECT_EQ(props.Path, u"a\\b");
+    EXPECT_EQ(props.Source.DumpText(false), u"s14 <StringStr i0");
+    EXPECT_EQ(props.ID, MmNoID);
+    EXPECT_EQ(props.Parent, MmNoID);
+    EXPECT_EQ(props.NodeClass, &TTsmNode::Class);
+
+    TTsProperties& p = node.Props();
+    p.SetValue(u"mIsOnce", TTsValue::FromStr(u"true"));
+    p.SetValue(u"mIsResetter", TTsValue::FromInt(1));
+    p.SetValue(u"mOrder", TTsValue::FromFloat(3));
+    p.SetValue(u"mPath", TTsValue::FromInt(7));
+    TTsValue both = TTsValue::FromBool(true);
+    both.Int = 5;
+    both.Kinds |= vkInt;
+    p.SetValue(u"mIsPrepending", both);
+    ReadTsmProps(node, TsmNodeClasses(), props);
+    EXPECT_FALSE(props.IsOnce);
+    EXPECT_FALSE(props.IsResetter);
+    EXPECT_TRUE(props.IsPrepending);
+    EXPECT_EQ(props.Order, 0);
+    EXPECT_EQ(props.Path, u"");
+
+    p.SetValue(u"mOrder", both);
+    ReadTsmProps(node, TsmNodeClasses(), props);
+    EXPECT_EQ(props.Order, 5);
+
+    // A record read again starts from empty: nothing of the last one stays.
+    TTsTreeNode bare(u"END");
+    ReadTsmProps(bare, TsmNodeClasses(), props);
+    EXPECT_EQ(props.NodeClass, &TTsmEnd::Class);
+    EXPECT_FALSE(props.IsPrepending);
+    EXPECT_TRUE(props.Source.IsNull());
+    EXPECT_EQ(props.Order, 0);
+}
+
+TEST(TsmNodes, OwnClassListReplacesTheGlobalOne) {
+    auto tree = ReadModel("top = t\n  END = e\n  STOP = s\n");
+    auto compiler = std::make_unique<TTsmCompiler>();
+    compiler->NodeClasses = std::make_unique<TTsmNodeClassList>();
+    compiler->NodeClasses->Add(u"STOP", &TTsmEnd::Class);
+    compiler->CondOperators = std::make_unique<TTsConditions>();
+    compiler->CondOperators->Add(u"=", CondClass<TCdExact>());
+    compiler->Compile(*tree);
+    EXPECT_EQ(compiler->Table[2]->Props.NodeClass, &TTsmNode::Class);
+    EXPECT_EQ(compiler->Table[3]->Props.NodeClass, &TTsmEnd::Class);
+
+    // Its condition table goes with it: "%" is unknown there.
+    auto other = ReadModel("a % ANY\n");
+    TTsmCompiler limited;
+    limited.NodeClasses = std::make_unique<TTsmNodeClassList>();
+    limited.CondOperators = std::make_unique<TTsConditions>();
+    EXPECT_THROW(limited.Compile(*other), ETsmUnknownCondition);
+}
+
+TEST(TsmNodes, TextsNamingNodes) {
+    TTsValue source = TTsValue::FromStr(u"model.txt");
+    EXPECT_EQ(TsmSourceText(source, nullptr), u"model.txt");
+    source.Int = 11;
+    source.Kinds |= vkInt;
+    EXPECT_EQ(TsmSourceText(source, nullptr), u"model.txt:12");
+    TTsTreeNode holder(u"x");
+    EXPECT_EQ(TsmSourceText(TTsValue::FromInt(3), &holder), u"<TTsTreeNode $" + AddressText(&holder) + u">");
+    EXPECT_EQ(TsmSourceText(TTsValue(), nullptr), u"<unknown>");
+
+    auto tree = ReadModel("a = 1\n  = 2\n");
+    EXPECT_EQ(TsmTreeNodeText(*tree->ChildByIndex(0)), u"'a' <StringStream>:1");
+    EXPECT_EQ(TsmTreeNodeText(*tree->ChildByIndex(0)->ChildByIndex(0)), u"<StringStream>:2");
+    // Without "source" the name is left out too.
+    EXPECT_EQ(TsmTreeNodeText(holder), u"<TTsTreeNode $" + AddressText(&holder) + u">");
+
+    Compiled c = CompileModel("a = 1\n");
+    TTsmNode node(*c.compiler, nullptr, c[1]->Props);
+    EXPECT_EQ(node.NodeText(), u"'a' <StringStream>:1 (ID 1)");
+    TTsmNode root(*c.compiler, nullptr, c[0]->Props);
+    EXPECT_EQ(root.NodeText(), u"<TTsmNode $" + AddressText(&root) + u"> (ID 0)");
+}
