@@ -143,6 +143,8 @@ void TMergeMachine::Merge() {
     // the shortcut in CopiedFrom unsafe.
     chainsArePrefixes_ = true;
     for (int i = 0; i < n && chainsArePrefixes_; ++i) chainsArePrefixes_ = Defined[i].CopiedFrom.IsEmpty();
+    mergedLimit_ = MaxMergedNodes > 0 ? MaxMergedNodes : std::max(1 << 18, n > (1 << 24) / 64 ? 1 << 24 : 64 * n);
+    mergedLimit_ = std::min(mergedLimit_, TMmIdList::MaxID);
     Merged.Reserve(3 * n);
     for (int i = 0; i < n; ++i) Merged.Add(Defined[i].Clone())->DefinedChildren.Clear();
     for (int i = 0; i < n; ++i) {
@@ -560,12 +562,25 @@ void TMergeMachine::RemoveUnused() {
         if (!marked[static_cast<size_t>(i)] && i < Merged.Count() && Merged.Items(i)) DeleteNode(i);
 }
 
+void TMergeMachine::RaiseTooMany() const {
+    throw EMergeMachine(this, u"Merging would make more than %d nodes; the model's merges expand too far.",
+                        {mergedLimit_});
+}
+
 TMmNode* TMergeMachine::CopyNode(const TMmNode& node) {
+    CheckGrowth();
+    chainEntries_ += node.CopiedFrom.Count() + 1;
+    if (chainEntries_ > int64_t{16} * mergedLimit_)
+        throw EMergeMachine(this, u"Merging would keep more than %d copy-chain entries; the model's merges expand too far.",
+                            {int64_t{16} * mergedLimit_});
     TMmNode* copy = Merged.Add(node.Clone());
     copy->CopiedFrom.Add(node.ID, 0);
     return copy;
 }
 
-TMmNode* TMergeMachine::AddMerged(std::unique_ptr<TMmNode> node) { return Merged.Add(std::move(node)); }
+TMmNode* TMergeMachine::AddMerged(std::unique_ptr<TMmNode> node) {
+    CheckGrowth();
+    return Merged.Add(std::move(node));
+}
 
 }  // namespace ts

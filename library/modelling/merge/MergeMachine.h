@@ -131,6 +131,11 @@ public:
     TMmList Merged{true};
     uint8_t CleanupMode = cmKeepReachable;
     TMmIdStack Stack;  // IDs being merged
+    // Recursive merges can multiply nodes, and lengthen copy chains, level
+    // by level; beyond this many merged nodes (or 16 times as many copy-chain
+    // entries in all) the merge stops with an error instead of exhausting
+    // memory. 0: 64 per defined node, at least 262,144.
+    int MaxMergedNodes = 0;
 
     // A new node passed to AddDefined; its ID is its index.
     TMmNode* CreateDefinedNode();
@@ -209,12 +214,18 @@ private:
     uint32_t NextWalk();
     bool MarkWalk(TMmID id);  // false when id was met on this walk already
     void CheckNativeStack() const;
+    void CheckGrowth() const {
+        if (Merged.Count() >= mergedLimit_) RaiseTooMany();
+    }
+    [[noreturn, gnu::noinline]] void RaiseTooMany() const;
 
     std::vector<std::unique_ptr<LevelIndex>> levelIndex_;
     std::vector<uint32_t> walkMarks_;
     std::vector<uint8_t> merging_;  // by ID: on the stack right now
     uint32_t walkEpoch_ = 0;
     bool chainsArePrefixes_ = false;
+    int mergedLimit_ = TMmIdList::MaxID;
+    int64_t chainEntries_ = 0;  // CopiedFrom entries of all copies made
     const char* stackLimit_ = nullptr;  // lowest frame address allowed while merging
 };
 

@@ -225,9 +225,13 @@ TEST(MergeMachine, MergeListsAndInheritanceOrderChildren) {
     EXPECT_EQ(ErrorOf<EMmBadFinder>([&] { empty.Merge(); }), u"FName given to TMmFinder is empty.");
 }
 
-TEST(MergeMachine, LeftMergesFitIntoTheOriginTags) {
-    for (int refs : {253, 254}) {
+TEST(MergeMachine, LeftMergesFitIntoTheOriginTagsAndCopiesIntoTheLimit) {
+    for (int refs : {253, 254, 0}) {
         TMergeMachine m;
+        if (refs == 0) {  // 253 references again, under a tight limit on nodes
+            refs = 253;
+            m.MaxMergedNodes = 100;
+        }
         Model d{m};
         TMmID r = d.Node(-1, u"r");
         d.Node(d.Node(r, u"t", "o"), u"k");
@@ -237,7 +241,10 @@ TEST(MergeMachine, LeftMergesFitIntoTheOriginTags) {
             ref->Name = u"t";
             m.Defined[n].LeftMerges.Add(std::move(ref));
         }
-        if (refs == 253) {
+        if (m.MaxMergedNodes) {
+            EXPECT_EQ(ErrorOf<EMergeMachine>([&] { m.Merge(); }),
+                      u"Merging would make more than 100 nodes; the model's merges expand too far.");
+        } else if (refs == 253) {
             m.Merge();
             EXPECT_EQ(M(m, n).Children.Count(), 253);
             EXPECT_EQ(M(m, n).Children.Tag(0), 2);
@@ -411,6 +418,21 @@ TEST(MergeMachine, RemoveUnusedKeepsAllReferencedOrReachable) {
         EXPECT_EQ(m.Merged.Count(), 11);
         EXPECT_EQ(Names(m, n), u"a b c");
     }
+}
+
+TEST(MergeMachine, ModelsThatExpandWithoutEndAreStopped) {
+    // Each level of this recursion copies the last copy once more: copy
+    // chains grow with depth, quadratically in all.
+    TMergeMachine m;
+    m.MaxMergedNodes = 1000;
+    Model d{m};
+    TMmID p = d.Node(d.Node(d.Node(-1, u"c"), u"a"), u"c", "i");
+    p = d.Node(p, u"c", "o");
+    d.Node(p, u"c", "io");
+    d.Node(p, u"c", "", {}, {u"c"});
+    EXPECT_EQ(ErrorOf<EMergeMachine>([&] { m.Merge(); }),
+              u"Merging would keep more than 16000 copy-chain entries; the model's merges expand too far.");
+    EXPECT_LT(m.Merged.Count(), 1000);
 }
 
 TEST(MergeMachine, DeepModelsEndInAnErrorNotACrash) {
