@@ -52,7 +52,8 @@ void BM_Merge(benchmark::State& state) {
         state.ResumeTiming();
     }
     state.counters["merged"] = merged;
-    state.counters["nodes/s"] = benchmark::Counter(static_cast<double>(nodes), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["nodes/s"] =
+        benchmark::Counter(static_cast<double>(nodes), benchmark::Counter::kIsIterationInvariantRate);
 }
 
 }  // namespace

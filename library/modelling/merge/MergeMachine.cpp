@@ -84,7 +84,9 @@ struct TMergeMachine::LevelIndex {
 
 TMmFinder::TMmFinder(TMergeMachine& machine) : Machine(&machine), Nodes(&machine.Merged) {}
 
-std::u16string_view TMmFinder::KindWord(uint8_t kind) { return kind == fkInheritance ? u"inheritance" : u"merge"; }
+std::u16string_view TMmFinder::KindWord(uint8_t kind) {
+    return kind == fkInheritance ? u"inheritance" : u"merge";
+}
 
 TMmID TMmFinder::Find() {
     if (FName.empty()) throw EMmBadFinder(this, u"FName given to %s is empty.", {this});
@@ -95,8 +97,8 @@ TMmID TMmFinder::Find() {
     for (TMmID level = StartParent; level != MmNoID;) {
         const TMmNode& node = (*Nodes)[level];
         if (!node.IsMerged)
-            throw EMmFindingNonMergedParent(
-                this, u"Tried to find a node among children of non-merged parent '%s'.", {node.Name});
+            throw EMmFindingNonMergedParent(this, u"Tried to find a node among children of non-merged parent '%s'.",
+                                            {node.Name});
         // Parent links that loop back end the search as if the top was reached.
         if (!Machine->MarkWalk(level)) break;
         TMergeMachine::LevelScan scan = Machine->ScanLevel(node, FName, Self, level == StartParent);
@@ -128,9 +130,13 @@ TMmID TMmFinder::Find() {
 TMergeMachine::TMergeMachine() = default;
 TMergeMachine::~TMergeMachine() = default;
 
-TMmNode* TMergeMachine::CreateDefinedNode() { return AddDefined(std::make_unique<TMmNode>()); }
+TMmNode* TMergeMachine::CreateDefinedNode() {
+    return AddDefined(std::make_unique<TMmNode>());
+}
 
-TMmNode* TMergeMachine::NewMergedNode() { return AddMerged(std::make_unique<TMmNode>()); }
+TMmNode* TMergeMachine::NewMergedNode() {
+    return AddMerged(std::make_unique<TMmNode>());
+}
 
 void TMergeMachine::Merge() {
     if (Merged.Count() > 0) throw EMergeMachine(this, u"%s.Merge can be called just once.", {this});
@@ -150,8 +156,7 @@ void TMergeMachine::Merge() {
     for (int i = 0; i < n; ++i) {
         TMmID p = Merged[i].Parent;
         if (p == MmNoID) continue;
-        if (p < 0 || p >= n)
-            throw EMergeMachine(this, u"Defined node %d has unknown Parent = %d.", {i, p});
+        if (p < 0 || p >= n) throw EMergeMachine(this, u"Defined node %d has unknown Parent = %d.", {i, p});
         Merged[p].DefinedChildren.Add(i, 0);
     }
     MergeNode(0);
@@ -215,8 +220,8 @@ void TMergeMachine::RaiseReentered(TMmID id) const {
 }
 
 void TMergeMachine::ReportNoAncestor(const TMmNode& node) {
-    HandleError(std::make_unique<EMmNoAncestor>(this, u"Cannot find ancestor of inheriting node '%s'.",
-                                                FormatArgs{node.Name}));
+    HandleError(
+        std::make_unique<EMmNoAncestor>(this, u"Cannot find ancestor of inheriting node '%s'.", FormatArgs{node.Name}));
 }
 
 void TMergeMachine::MergeRec(TMmID id, Visited& visited) {
@@ -370,8 +375,7 @@ void TMergeMachine::ResolveOverlays(TMmID id) {
                 if (d.IsOffContext != c.IsOffContext || children.Tag(j) == children.Tag(i) || d.Name != c.Name)
                     continue;
                 if (candidate >= 0)
-                    throw EMmManyOverlayTargets(this, u"Ambiguous overlay target among children of '%s'.",
-                                                {node.Name});
+                    throw EMmManyOverlayTargets(this, u"Ambiguous overlay target among children of '%s'.", {node.Name});
                 candidate = j;
             }
         }
@@ -412,8 +416,7 @@ void TMergeMachine::ResolveOverlaysIndexed(TMmNode& node) {
                         candidate = tc.first;
                     }
                 if (others > 1)
-                    throw EMmManyOverlayTargets(this, u"Ambiguous overlay target among children of '%s'.",
-                                                {node.Name});
+                    throw EMmManyOverlayTargets(this, u"Ambiguous overlay target among children of '%s'.", {node.Name});
             }
         }
         if (candidate < 0) {
@@ -488,11 +491,17 @@ TMergeMachine::LevelScan TMergeMachine::ScanLevel(const TMmNode& level, std::u16
 
 void TMergeMachine::NodeMerged(TMmID) {}
 
-void TMergeMachine::DeleteNode(TMmID id) { Merged.Delete(id); }
+void TMergeMachine::DeleteNode(TMmID id) {
+    Merged.Delete(id);
+}
 
-std::unique_ptr<TMmFinder> TMergeMachine::CreateFinder() { return std::make_unique<TMmFinder>(*this); }
+std::unique_ptr<TMmFinder> TMergeMachine::CreateFinder() {
+    return std::make_unique<TMmFinder>(*this);
+}
 
-bool TMergeMachine::CanTakeChild(TMmID, TMmID) { return true; }
+bool TMergeMachine::CanTakeChild(TMmID, TMmID) {
+    return true;
+}
 
 void TMergeMachine::Inherited(TMmID, TMmID) {}
 
@@ -509,7 +518,9 @@ TMmID TMergeMachine::Overlay(TMmNode& node, TMmNode& target) {
     return n->ID;
 }
 
-TMmID TMergeMachine::TakeMergedChild(TMmID childId, const TMmNode&) { return childId; }
+TMmID TMergeMachine::TakeMergedChild(TMmID childId, const TMmNode&) {
+    return childId;
+}
 
 void TMergeMachine::HandleError(std::unique_ptr<Exception> error) {
     if (OnError) {
@@ -519,7 +530,9 @@ void TMergeMachine::HandleError(std::unique_ptr<Exception> error) {
     error->Raise();
 }
 
-TMmNode* TMergeMachine::AddDefined(std::unique_ptr<TMmNode> node) { return Defined.Add(std::move(node)); }
+TMmNode* TMergeMachine::AddDefined(std::unique_ptr<TMmNode> node) {
+    return Defined.Add(std::move(node));
+}
 
 void TMergeMachine::RemoveUnused() {
     if (CleanupMode != cmKeepReferenced && CleanupMode != cmKeepReachable) return;
@@ -571,7 +584,8 @@ TMmNode* TMergeMachine::CopyNode(const TMmNode& node) {
     CheckGrowth();
     chainEntries_ += node.CopiedFrom.Count() + 1;
     if (chainEntries_ > int64_t{16} * mergedLimit_)
-        throw EMergeMachine(this, u"Merging would keep more than %d copy-chain entries; the model's merges expand too far.",
+        throw EMergeMachine(this,
+                            u"Merging would keep more than %d copy-chain entries; the model's merges expand too far.",
                             {int64_t{16} * mergedLimit_});
     TMmNode* copy = Merged.Add(node.Clone());
     copy->CopiedFrom.Add(node.ID, 0);

@@ -32,7 +32,7 @@ public:
     TMergeMachine* Machine;  // not owned
     TMmList* Nodes;          // the machine's merged list
     uint8_t Kind = fkInheritance;
-    WideString FName;         // the name searched
+    WideString FName;            // the name searched
     TMmID StartParent = MmNoID;  // parent of the referring node
     TMmID Self = MmNoID;         // the referring node
 
@@ -90,11 +90,11 @@ private:
     TMmID self_;
 };
 
-#define TS_MM_ERROR(Name, Parent, Owner)                                                         \
-    class Name : public Parent {                                                                  \
-    public:                                                                                       \
+#define TS_MM_ERROR(Name, Parent, Owner)                                                                       \
+    class Name : public Parent {                                                                               \
+    public:                                                                                                    \
         Name(const Owner* owner, std::u16string_view format, FormatArgs args) : Parent(owner, format, args) {} \
-        TS_EXCEPTION(Name)                                                                        \
+        TS_EXCEPTION(Name)                                                                                     \
     };
 
 TS_MM_ERROR(EMmBadFinder, EMmFinder, TMmFinder)
@@ -225,7 +225,7 @@ private:
     uint32_t walkEpoch_ = 0;
     bool chainsArePrefixes_ = false;
     int mergedLimit_ = TMmIdList::MaxID;
-    int64_t chainEntries_ = 0;  // CopiedFrom entries of all copies made
+    int64_t chainEntries_ = 0;          // CopiedFrom entries of all copies made
     const char* stackLimit_ = nullptr;  // lowest frame address allowed while merging
 };
 

@@ -8,7 +8,9 @@ namespace ts {
 
 // ---- TMmIdList ------------------------------------------------------------
 
-void TMmIdList::BadIndex(int i) { throw EListError(Format(u"List index out of bounds (%d).", {i})); }
+void TMmIdList::BadIndex(int i) {
+    throw EListError(Format(u"List index out of bounds (%d).", {i}));
+}
 
 uint32_t TMmIdList::Pack(TMmID id, uint8_t tag) const {
     // An ID outside 24 bits would be silently cut to another node's ID.
@@ -80,8 +82,7 @@ void TMmIdList::MergeFrom(const TMmIdList& other, bool prepend) {
     for (int t = 0; t < 256; ++t) {
         if (!wanted.test(static_cast<size_t>(t))) continue;
         while (true) {
-            if (counter >= 255)
-                throw EOverflow(Format(u"Origins pool exhaused when merging two %s.", {this}));
+            if (counter >= 255) throw EOverflow(Format(u"Origins pool exhaused when merging two %s.", {this}));
             if (!used.test(static_cast<size_t>(counter))) break;
             ++counter;
         }
@@ -96,9 +97,13 @@ void TMmIdList::MergeFrom(const TMmIdList& other, bool prepend) {
 
 // ---- TMmList --------------------------------------------------------------
 
-void TMmList::BadIndex(int i) { throw EListError(Format(u"List index out of bounds (%d).", {i})); }
+void TMmList::BadIndex(int i) {
+    throw EListError(Format(u"List index out of bounds (%d).", {i}));
+}
 
-void TMmList::EmptySlot(int i) const { throw EListError(Format(u"%s.Items[%d] is empty.", {this, i})); }
+void TMmList::EmptySlot(int i) const {
+    throw EListError(Format(u"%s.Items[%d] is empty.", {this, i}));
+}
 
 TMmNode* TMmList::Add(std::unique_ptr<TMmNode> node) {
     int i = Count();

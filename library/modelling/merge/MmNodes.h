@@ -135,19 +135,19 @@ public:
 
     TMmID ID = MmNoID;
     TMmID Parent = MmNoID;
-    TMmID Ancestor = MmNoID;   // merged nodes only: the node inherited from
-    TMmIdList CopiedFrom;      // the whole chain of nodes this one was copied from
-    TMmIdList Overlays;        // earlier siblings this node overlaid
-    TMmIdList Children;        // final children with origin tags
-    TMmIdList DefinedChildren; // children as defined, with origin tags
-    WideString Name;           // compared exactly, case-sensitive
+    TMmID Ancestor = MmNoID;    // merged nodes only: the node inherited from
+    TMmIdList CopiedFrom;       // the whole chain of nodes this one was copied from
+    TMmIdList Overlays;         // earlier siblings this node overlaid
+    TMmIdList Children;         // final children with origin tags
+    TMmIdList DefinedChildren;  // children as defined, with origin tags
+    WideString Name;            // compared exactly, case-sensitive
     bool IsInheriting = false;
     bool IsPrepending = false;
     bool IsOffContext = false;
     bool IsMerged = false;
     TMmList LeftMerges{false};  // merge references; their Name names the target
     TMmList RightMerges{false};
-    TObject* Data = nullptr;    // the owner's record for this node; not owned
+    TObject* Data = nullptr;  // the owner's record for this node; not owned
 
     // A fresh unstored node (ID and Ancestor -1, not merged, no Children or
     // Overlays) with this node's place, copy chain, defined children, name,

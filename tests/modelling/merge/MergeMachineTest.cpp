@@ -1,12 +1,11 @@
 // The merge machine: inheritance and merge lookup, assembling children,
 // overlays, back-references, clean-up, limits, errors and the owner's hooks.
-#include "library/modelling/merge/MergeMachine.h"
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
 #include <string_view>
 
+#include "library/modelling/merge/MergeMachine.h"
 #include "support/Strings.h"
 
 using namespace ts;
@@ -49,7 +48,9 @@ struct Model {
     }
 };
 
-const TMmNode& M(const TMergeMachine& m, TMmID id) { return m.Merged[id]; }
+const TMmNode& M(const TMergeMachine& m, TMmID id) {
+    return m.Merged[id];
+}
 
 // The merged children's names, blank-separated.
 WideString Names(const TMergeMachine& m, TMmID id, int max = 1000) {
@@ -125,7 +126,7 @@ TEST(MergeMachine, InheritsFromADefinitionAndOverlaysAcrossOrigins) {
         EXPECT_TRUE(overlay.CopiedFrom.Contains(ownB));
         ASSERT_EQ(overlay.Overlays.Count(), 1);
         EXPECT_TRUE(m.Merged.Items(overlay.Overlays.ID(0)) == nullptr);  // unreachable now, removed
-        EXPECT_FALSE(overlay.IsInheriting);  // took the plain b's flag
+        EXPECT_FALSE(overlay.IsInheriting);                              // took the plain b's flag
         EXPECT_EQ(m.Merged.Items(ownB), nullptr);
         EXPECT_EQ(M(m, b).Name, u"b");  // the definition itself stays
     }
@@ -505,8 +506,7 @@ TEST(MergeMachine, CreationHookSeesTheNodeBeingMerged) {
     MergeMachineErrorHook() = [&](EMergeMachine& e) {
         ++calls;
         const TMergeMachine* m = e.Machine();
-        if (m && m->CurrentNode() >= 0)
-            e.SetMessage(e.Message() + u" Node: " + m->Merged[m->CurrentNode()].Name);
+        if (m && m->CurrentNode() >= 0) e.SetMessage(e.Message() + u" Node: " + m->Merged[m->CurrentNode()].Name);
     };
     TMergeMachine none;
     EXPECT_EQ(ErrorOf<EMergeMachine>([&] { none.Merge(); }), u"No Defined nodes are found on Merge.");

@@ -1,8 +1,7 @@
 // Tagged ID lists, node lists, the ID stack and node cloning.
-#include "library/modelling/merge/MmNodes.h"
-
 #include <gtest/gtest.h>
 
+#include "library/modelling/merge/MmNodes.h"
 #include "support/Strings.h"
 
 using namespace ts;
@@ -21,8 +20,7 @@ WideString ErrorOf(F f) {
 
 WideString Entries(const TMmIdList& l) {
     WideString s;
-    for (int i = 0; i < l.Count(); ++i)
-        s += (i ? u" " : u"") + IntToStr(l.ID(i)) + u"/" + IntToStr(l.Tag(i));
+    for (int i = 0; i < l.Count(); ++i) s += (i ? u" " : u"") + IntToStr(l.ID(i)) + u"/" + IntToStr(l.Tag(i));
     return s;
 }
 
@@ -123,7 +121,8 @@ TEST(MmList, SlotsKeepTheirIdsAndRefuseBadWrites) {
     EXPECT_EQ(ErrorOf<EListError>([&] { strict.Add(nullptr); }), u"TMmList.Items[0] cannot be set to nil.");
     EXPECT_EQ(strict.Count(), 0);
     strict.Add(std::make_unique<TMmNode>());
-    EXPECT_EQ(ErrorOf<EListError>([&] { strict.Delete(0); }), u"Cannot delete item 0 because TMmList doesn't accept nil.");
+    EXPECT_EQ(ErrorOf<EListError>([&] { strict.Delete(0); }),
+              u"Cannot delete item 0 because TMmList doesn't accept nil.");
 }
 
 TEST(MmIdStack, BoundedBothWays) {
