@@ -318,6 +318,23 @@ void TTsFunctions::AssignFrom(const TTsFunctions& other) {
     registrations_ = other.registrations_;
 }
 
+bool TTsFunctions::Call(std::u16string_view name, TTsFuncContext& context) {
+    TTsCallbackList handlers;
+    if (Handlers(name, handlers) == 0) throw ETsUnknownExprFunction(this, WideString(name), NamesText());
+    TTsValue unused;
+    for (const auto& handler : handlers) {
+        // Each attempt starts from the context as given: an earlier handler
+        // may have declined by clearing its Target.
+        TTsFuncContext attempt = context;
+        const TTsArg args[] = {TTsArg(static_cast<const void*>(&attempt))};
+        TObject& sender = attempt.Expression ? static_cast<TObject&>(*attempt.Expression) : *this;
+        bool accepted = (*handler)(sender, TTsArgs(args), unused) && attempt.Target;
+        if (context.Target) context.Target->Rewind();
+        if (accepted) return true;
+    }
+    return false;
+}
+
 WideString TTsFunctions::NamesText() const {
     WideString s;
     std::u16string_view last;
@@ -510,21 +527,9 @@ bool TTsExpression::ResolveOperatorToken(TRpnValueStack& stack, std::u16string_v
 
 void TTsExpression::CallFunction(const WideString& name, TRpnScalar& value) {
     TTsFunctions& registry = EffectiveFunctions();
-    TTsCallbackList handlers;
-    if (registry.Handlers(name, handlers) == 0) throw ETsUnknownExprFunction(&registry, name, registry.NamesText());
-
     TTsRpnValueEx& target = NewValue();
-    target.Rewind();
-    bool accepted = false;
-    TTsValue unused;
-    for (const auto& handler : handlers) {
-        TTsFuncContext ctx{name, this, &target};
-        const TTsArg args[] = {TTsArg(static_cast<const void*>(&ctx))};
-        accepted = (*handler)(*this, TTsArgs(args), unused) && ctx.Target;
-        target.Rewind();
-        if (accepted) break;
-    }
-    if (!accepted) throw ETsUnsupportedExprFunction(&registry, name, this);
+    TTsFuncContext ctx{name, this, &target};
+    if (!registry.Call(name, ctx)) throw ETsUnsupportedExprFunction(&registry, name, this);
 
     if (target.IsNull())
         value.Clear();

@@ -265,6 +265,10 @@ public:
     // Copies every registration of another registry, keeping their order.
     void AssignFrom(const TTsFunctions& other);
 
+    // Tries the handlers of the name, most recent first, until one accepts;
+    // the Target is rewound after each attempt. False when all decline;
+    // ETsUnknownExprFunction when the name has none.
+    bool Call(std::u16string_view name, TTsFuncContext& context);
     // The handlers of a name, most recent first.
     int Handlers(std::u16string_view name, TTsCallbackList& out) const { return Collect(name, out); }
     // Every registered name once, in registry order, joined by ", ".
