@@ -573,8 +573,7 @@ void TTsExpression::ResolveNodeReference(const WideString& name, TRpnScalar& val
             size_t head = NodeFinder->TTsObject::Describe().size() + 1;
             if (described.size() > head) state = u" (" + described.substr(head) + u")";
         }
-        HandleError(std::make_unique<ETsExprNoNode>(
-            this, path, BaseNode->PathFrom(nullptr, u"\\"), state));
+        HandleError(std::make_unique<ETsExprNoNode>(this, path, BaseNode->PathFrom(nullptr, u"\\"), state));
         return;
     }
 

@@ -144,7 +144,8 @@ TEST(TsConditions, HexBytes) {
     EXPECT_TRUE(Consumes(RunCond(u"x 0d0a", "\r\nz"), 2));
     EXPECT_TRUE(Fails(RunCond(u"x 0D0A", "\r\r")));
     EXPECT_TRUE(Consumes(RunCond(u"!x 0D", "a"), 0));
-    EXPECT_EQ(MessageOf<EConvertError>([] { RunCond(u"x 0D0", "\r\n"); }), u"Hex string must have even length, 3 given.");
+    EXPECT_EQ(MessageOf<EConvertError>([] { RunCond(u"x 0D0", "\r\n"); }),
+              u"Hex string must have even length, 3 given.");
     EXPECT_EQ(MessageOf<EConvertError>([] { RunCond(u"x 0Z", "\r\n"); }),
               u"Hex string \"0Z\" contains wrong symbol (0-9, A-F, a-f allowed).");
     EXPECT_EQ(MessageOf<ETsEmptyFuncArgument>([] { RunCond(u"x", "\r\n"); }),
