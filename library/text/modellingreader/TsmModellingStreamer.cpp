@@ -1,0 +1,116 @@
+// The modelling reader: the canonical "Model" model run over the text, and
+// each "line" element of its result read into the line record.
+#include "library/text/modellingreader/TsmModellingStreamer.h"
+
+#include "library/modelling/TsmCompiler.h"
+#include "library/script/charset/Charsets.h"
+#include "support/Strings.h"
+
+namespace ts {
+
+namespace {
+
+bool IsIdentChar(char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
+}
+
+}  // namespace
+
+const TTsStreamerClassInfo TTsmModellingStreamer::Class = {
+    {TTsmModellingStreamer::StaticClassName(), nullptr},
+    [](TTsTreeNode* root) -> std::unique_ptr<TTsStreamer> { return std::make_unique<TTsmModellingStreamer>(root); }};
+
+TTsmModellingStreamer::TTsmModellingStreamer(TTsTreeNode* root) : TTsmTextStreamer(root) {}
+
+TTsmModellingStreamer::~TTsmModellingStreamer() = default;
+
+WideString TTsmModellingStreamer::TextOf(const TTsTreeNode& line, std::u16string_view child,
+                                         std::u16string_view prop) {
+    const TTsTreeNode* node = line.FirstChild(child);
+    if (!node) return {};
+    return BytesToWide(Options.Codepage, slicer_->TextOfNode(node, prop));
+}
+
+void TTsmModellingStreamer::ReadMerges(const TTsTreeNode* list, TTsStreamingMerges& merges) {
+    if (!list) return;
+    for (int i = 0; i < list->ChildCount(); ++i) {
+        const TTsTreeNode& item = *list->ChildByIndex(i);
+        if (item.Name() == u"name") {
+            merges.push_back(
+                TTsStreamingMerge{BytesToWide(Options.Codepage, slicer_->TextOfNode(&item, u"startGlobal")), false});
+        } else if (item.Name() == u"isNonConsuming" && !merges.empty()) {
+            merges.back().NonConsuming = true;
+        }
+    }
+}
+
+void TTsmModellingStreamer::ReadLineElement(const TTsTreeNode& line) {
+    TTsStreamingProps& p = Props;
+    p.Clear();
+    p.Level = static_cast<int32_t>(TextOf(line, u"indent", u"innerGlobal").size() / 2);
+
+    auto has = [&line](std::u16string_view name) { return line.FirstChild(name) != nullptr; };
+    p.IsResetter = has(u"isResetter");
+    p.IsOptional = has(u"isOptional");
+    p.IsTentative = has(u"isTentative");
+    p.IsOnce = has(u"isOnce");
+    p.IsOffContext = has(u"isOffContext");
+    p.IsInheriting = has(u"isInheriting");
+    p.IsPrepending = has(u"isPrepending");
+    p.IsNonConsuming = has(u"isNonConsuming");
+    // An off-context item inherits unless "@" is written.
+    if (p.IsOffContext) p.IsInheriting = !p.IsInheriting;
+
+    const WideString order = TextOf(line, u"order", u"startGlobal");
+    if (!order.empty()) {
+        std::optional<int32_t> v = TryStrToInt(order);
+        if (!v) throw EConvertError(Format(u"'%s' is not a valid integer value", {order}));
+        p.Order = *v;
+    }
+
+    p.Path = TextOf(line, u"nameAsPath", u"innerGlobal");
+    if (p.Path.empty()) {
+        p.Name = TextOf(line, u"name", u"startGlobal");
+        p.Path = TextOf(line, u"path", u"innerGlobal");
+        if (!p.Path.empty()) p.IsInheriting = HasLowerCase(p.Name);
+    } else if (!has(u"path")) {
+        size_t start = p.Path.size();
+        while (start > 0 && IsIdentChar(p.Path[start - 1])) --start;
+        if (start == p.Path.size()) Fail(u"\"path\" contains none of a-z, A-Z, 0-9 or '_'");
+        p.Name = p.Path.substr(start);
+    } else {
+        Fail(u"defining item's \"path\" twice");
+    }
+
+    p.Cond = TextOf(line, u"cond", u"innerGlobal");
+    ReadMerges(line.FirstChild(u"leftMerges"), p.MergesL);
+    ReadMerges(line.FirstChild(u"rightMerges"), p.MergesR);
+}
+
+void TTsmModellingStreamer::DoRead() {
+    current_ = &NewRoot();
+    prevLevel_ = -1;
+    TStream& in = *Stream();
+    in.Seek(StartPos(), TSeekOrigin::soBeginning);
+
+    std::unique_ptr<TTsmCompiler> model = LoadCanonicalModel(u"Model");
+    model->Options = Options;
+    // The model's warnings are this reader's reports.
+    model->OnError = [this](TTsObject&, Exception& e) { HandleError(e.Clone()); };
+    slicer_ = model->Modell(in);
+    model.reset();
+
+    const TTsTreeNode& result = *slicer_->ResultRoot();
+    for (int i = 0; i < result.ChildCount(); ++i) {
+        const TTsTreeNode& line = *result.ChildByIndex(i);
+        if (line.Name() != u"line") continue;
+        lineIndex_ = i;
+        line_ = BytesToWide(Options.Codepage, slicer_->TextOfNode(&line, u"innerGlobal"));
+        slicer_->SetContextNode(const_cast<TTsTreeNode*>(&line));
+        ReadLineElement(line);
+        BuildNode();
+    }
+    slicer_.reset();
+}
+
+}  // namespace ts
