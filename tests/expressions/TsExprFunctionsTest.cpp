@@ -299,3 +299,42 @@ TEST(TsExprFunctions, BadContextAndMissingCallback) {
     EXPECT_EQ(MessageOf<EMethodNotFound>([&] { e.Value(); }),
               u"TFnLazy must implement TransformBufferedCallback when using TransformBuffered.");
 }
+
+TEST(TsExprFunctions, RandomTokenSequencesFailCleanly) {
+    // Every function with every kind of operand: whatever the combination,
+    // the outcome is a value or one of the library's errors, never a crash
+    // or a foreign exception. Files are left out: they would be written.
+    const std::u16string_view tokens[] = {
+        u"$", u"1", u"0", u"-1", u"300", u"2.5", u"'ab'", u"''", u"'0D0A'", u"'koi8-r'", u"'Ж'", u"node$len",
+        u"node$", u"missing?", u"+", u"-", u"/", u"=", u"<", u"!=", u"sibl", u"len", u"self", u"iter", u"offset",
+        u"tooffset", u"skip", u"skipto", u"eof", u"cmp_eq", u"cmp_space", u"cmp_hex", u"cmp_pat", u"has", u"not",
+        u"and", u"or", u"xor", u"rev", u"lower", u"upper", u"invcase", u"h2b", u"b2h", u"b2hh", u"charset",
+        u"toraw", u"fromraw", u"toint", u"fromint"};
+    const size_t count = sizeof tokens / sizeof tokens[0];
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    auto root = std::make_unique<TTsTreeNode>(u"r");
+    root->AddChild(u"node")->Props().SetValue(u"len", TTsValue::FromInt(3));
+    int values = 0;
+    for (int i = 0; i < 3000; ++i) {
+        WideString text;
+        for (uint32_t n = 1 + next() % 5; n > 0; --n) {
+            if (!text.empty()) text += u' ';
+            text += tokens[next() % count];
+        }
+        TStringStream in("  ab\r\n\x01\xff xyz");
+        in.SetPosition(next() % 4);
+        try {
+            Eval(text, &in, root.get());
+            ++values;
+        } catch (const Exception&) {
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << WideToUtf8(text) << ": " << e.what();
+        }
+        EXPECT_LE(in.Position(), in.Size()) << WideToUtf8(text);
+    }
+    EXPECT_GT(values, 100);  // the sequences are not all errors
+}
