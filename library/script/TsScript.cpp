@@ -181,6 +181,11 @@ void TTsScriptLoad::ReadResult(TTsmSlicer& slicer) {
 
     s.SetVersion(TTsVersions::Parse(text(u"header\\version", u"inner")));
     s.Signature = Trim(text(u"header\\signature", u"inner"));
+    // The signature follows "||", but a pattern reads "||" as one literal
+    // bar: when the header's match took a single bar, the second one
+    // opens the text and is not the author's.
+    if (s.Signature.starts_with(u'|') && TrimView(text(u"header\\signature", u"start")) == u"|")
+        s.Signature = Trim(std::u16string_view(s.Signature).substr(1));
 
     const WideString code = text(u"header\\lang\\code", u"start");
     s.LangCode = code.empty() ? WideString(u"en") : LowerCaseW(code.substr(0, 2));

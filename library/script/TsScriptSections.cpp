@@ -145,7 +145,11 @@ TTsSubsection* TTsSection::FirstSupported() const {
 }
 
 std::pair<WideString, bool> TTsSection::LocalTitle() const {
-    const WideString* local = script_->LangLines.NameOf(TrimView(Title));
+    const std::u16string_view title = TrimView(Title);
+    const WideString* local = script_->LangLines.NameOf(title);
+    // Authors list standard titles as they write them, often plural
+    // ("Beispiele=Samples"); the section should keep that local title.
+    if (!local && Kind != lsOther) local = script_->LangLines.NameOf(WideString(title) + u"s");
     if (local) return {Trim(*local), true};
     return {Title, false};
 }
