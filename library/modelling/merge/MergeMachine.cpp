@@ -101,7 +101,7 @@ TMmID TMmFinder::Find() {
                                             {node.Name});
         // Parent links that loop back end the search as if the top was reached.
         if (!Machine->MarkWalk(level)) break;
-        TMergeMachine::LevelScan scan = Machine->ScanLevel(node, FName, Self, level == StartParent);
+        TMergeMachine::LevelScan scan = Machine->ScanLevel(*Nodes, node, FName, Self, level == StartParent);
         if (level == StartParent) sibling = scan.sibling;
         if (scan.sinkCount > 1)
             throw EMmManySinkPoints(this, u"Multiple possible %s targets for node '%s' among children of parent '%s'.",
@@ -435,18 +435,19 @@ void TMergeMachine::ResolveOverlaysIndexed(TMmNode& node) {
     }
 }
 
-TMergeMachine::LevelScan TMergeMachine::ScanLevel(const TMmNode& level, std::u16string_view name, TMmID self,
-                                                  bool wantSibling) {
+TMergeMachine::LevelScan TMergeMachine::ScanLevel(const TMmList& nodes, const TMmNode& level, std::u16string_view name,
+                                                  TMmID self, bool wantSibling) {
     LevelScan scan;
     const TMmIdList& children = level.Children;
     auto offContext = [&](TMmID id) {
         if (id == self) return;
         if (scan.sinkCount++ == 0) scan.sink = id;
     };
-    if (children.Count() <= IndexThreshold) {
+    // The index is kept for the merged list only.
+    if (children.Count() <= IndexThreshold || &nodes != &Merged) {
         for (int i = 0; i < children.Count() && scan.sinkCount < 2; ++i) {
             const TMmID id = children.ID(i);
-            const TMmNode* c = Merged.Items(id);
+            const TMmNode* c = nodes.Items(id);
             if (!c || c->Name != name) continue;
             if (c->IsOffContext)
                 offContext(id);

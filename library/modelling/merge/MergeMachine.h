@@ -210,7 +210,8 @@ private:
     TMmID FindNode(uint8_t kind, const WideString& name, TMmID startParent, TMmID self);
     // Off-context namesakes (sink points, Self excluded, the first two) and
     // the first plain namesake among the children of level.
-    LevelScan ScanLevel(const TMmNode& level, std::u16string_view name, TMmID self, bool wantSibling);
+    LevelScan ScanLevel(const TMmList& nodes, const TMmNode& level, std::u16string_view name, TMmID self,
+                        bool wantSibling);
     uint32_t NextWalk();
     bool MarkWalk(TMmID id);  // false when id was met on this walk already
     void CheckNativeStack() const;
