@@ -125,12 +125,13 @@ public:
     const TTsNodeFindSegment& Segment(int i) const { return segments_.at(static_cast<size_t>(i)); }
 
     WideString Describe() const override;
+    // The finder's state for messages ("n = 2, .1"); empty for the base finder.
+    virtual WideString StateText() const { return {}; }
 
 protected:
     virtual void ResetSegment(int i);
     virtual bool TestSegment(const WideString& expr, int i, TTsTreeNode* node);
     virtual TTsTreeNode* CreateAt(const WideString& expr, int i, TTsTreeNode* node);
-    virtual WideString StateText() const { return {}; }
     // Called by Rewind once the segments are parsed.
     virtual void SegmentsParsed() {}
 
@@ -170,8 +171,10 @@ protected:
     void ResetSegment(int i) override;
     bool TestSegment(const WideString& expr, int i, TTsTreeNode* node) override;
     TTsTreeNode* CreateAt(const WideString& expr, int i, TTsTreeNode* node) override;
-    WideString StateText() const override;
     void SegmentsParsed() override;
+
+public:
+    WideString StateText() const override;
 
 private:
     // A formula parsed once per Rewind: operands are constants, N or a stack pick.

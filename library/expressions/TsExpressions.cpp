@@ -568,10 +568,8 @@ void TTsExpression::ResolveNodeReference(const WideString& name, TRpnScalar& val
         if (optional) return;
         WideString state;
         if (NodeFinder) {
-            // The finder's Describe is its object text, a blank and its state.
-            WideString described = NodeFinder->Describe();
-            size_t head = NodeFinder->TTsObject::Describe().size() + 1;
-            if (described.size() > head) state = u" (" + described.substr(head) + u")";
+            WideString finderState = NodeFinder->StateText();
+            if (!finderState.empty()) state = u" (" + finderState + u")";
         }
         HandleError(std::make_unique<ETsExprNoNode>(this, path, BaseNode->PathFrom(nullptr, u"\\"), state));
         return;
