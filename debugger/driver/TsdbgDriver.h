@@ -1,0 +1,97 @@
+// TCompileDriver: the window's compile driver without the window. It owns
+// the state of one run (source text, phase, the input tree, the phased
+// compiler, the result tree, the worker) and the last error; StartCompile
+// begins a run on a worker thread, StopWorker cancels it and frees its
+// results, and Sync (the window's 50 ms timer) collects a finished worker
+// and says what to show.
+//
+// Worker exit codes: 777 success, 12 an error (its class and message
+// recorded), 11 cancelled.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "debugger/driver/TsdbgCompiler.h"
+#include "debugger/driver/TsdbgSource.h"
+#include "debugger/driver/TsdbgThread.h"
+#include "library/modelling/TsmEngine.h"
+
+namespace ts {
+
+inline constexpr int WorkerSucceeded = 777;
+inline constexpr int WorkerFailed = 12;
+inline constexpr int WorkerCancelled = 11;
+
+enum class TSyncAction {
+    None,        // no worker has finished
+    ShowResult,  // the result tree is ready
+    ShowError,   // the run failed: show ErrorClass and ErrorMessage
+    Idle,        // the run ended without a result or a recorded error
+};
+
+struct TSyncOutcome {
+    TSyncAction Action = TSyncAction::None;
+    int ExitCode = TSingleThread::StillActive;
+    // "Abnormal thread exit with code N" for an unexplained end, else empty.
+    WideString Status;
+};
+
+class TCompileDriver {
+public:
+    TCompileDriver() = default;
+    ~TCompileDriver();
+    TCompileDriver(const TCompileDriver&) = delete;
+    TCompileDriver& operator=(const TCompileDriver&) = delete;
+
+    // The reader of the run's text; the debugger reads as the library does.
+    TModelReader Reader = TModelReader::Modelling;
+    // Called on the worker thread before each step (0 reading, 1 compiling,
+    // 2 building the result tree), for progress display.
+    std::function<void(int step)> OnWorkerStep;
+
+    // ---- State of the current run (read it only while no worker runs)
+    WideString Source;
+    uint8_t LastPhase = 0;
+    std::unique_ptr<TTsTreeNode> InputTree;
+    std::unique_ptr<TTsdbgCompiler> Compiler;
+    std::unique_ptr<TTsTreeNode> ResultTree;
+    std::unique_ptr<TSingleThread> Worker;
+    // The last error: its class name (empty: none) and message. A new run
+    // does not clear them; only a later error replaces them.
+    WideString ErrorClass;
+    WideString ErrorMessage;
+    bool Working = false;
+    bool HasResult = false;
+    bool ErrorShown = false;
+
+    // Index 0 loads, 1 merges, 2 (full) merges too. An index above 2 raises
+    // EInvalidArgument "Wrong LastPhase index %d." before anything changes.
+    void StartCompile(std::u16string_view text, int index);
+    // Cancels a running worker (exit code 11) and frees the run's results.
+    void StopWorker();
+    // Collects a finished worker.
+    TSyncOutcome Sync();
+    // Waits for the worker, then collects it.
+    TSyncOutcome WaitAndSync();
+
+    // The phase the compiler last entered (the error's phase), -1 when there
+    // is no compiler or it entered none.
+    int ErrorPhase() const;
+    // The index to recompile with after an error: one phase less than the
+    // error's, when there is one.
+    std::optional<int> RecompileIndex() const;
+
+    // Whether the current run has been asked to stop.
+    bool Cancelled() const { return cancel_.IsCancelled(); }
+
+private:
+    int WorkerProcedure();
+    int WorkerError(const std::exception& error);
+
+    TTsmCancelToken cancel_;
+};
+
+}  // namespace ts

@@ -1,0 +1,98 @@
+// Loading sources and reading model text.
+#include "debugger/driver/TsdbgSource.h"
+
+#include <filesystem>
+
+#include "library/modelling/TsmEngine.h"
+#include "library/script/charset/Charsets.h"
+#include "library/text/TsStreamers.h"
+#include "support/Strings.h"
+
+namespace ts {
+
+namespace {
+
+constexpr std::string_view kProductWord = "Tessarine ";
+
+WideString FullPathOf(const WideString& path) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(FileNameToPath(path), ec);
+    if (ec) return path;
+    return Utf8ToWide(p.lexically_normal().string());
+}
+
+WideString DecodeUtf16(std::string_view bytes, bool bigEndian) {
+    WideString text;
+    text.reserve(bytes.size() / 2);
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
+        const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
+        text.push_back(static_cast<char16_t>(hi << 8 | lo));
+    }
+    return text;
+}
+
+}  // namespace
+
+bool LooksLikeScript(std::string_view head) {
+    return head.size() >= kProductWord.size() + 1 && head.starts_with(kProductWord) &&
+           head[kProductWord.size()] >= '0' && head[kProductWord.size()] <= '9';
+}
+
+WideString DecodeModelBytes(std::string_view bytes) {
+    if (bytes.starts_with("\xEF\xBB\xBF")) return BytesToWide(CpUtf8, bytes.substr(3));
+    if (bytes.starts_with("\xFF\xFE")) return DecodeUtf16(bytes.substr(2), false);
+    if (bytes.starts_with("\xFE\xFF")) return DecodeUtf16(bytes.substr(2), true);
+    return BytesToWide(CpSystem, bytes);
+}
+
+WideString LineBreaksToCrLf(std::u16string_view text) {
+    const WideString style = TTsTextStreamer::DetectLineBreak(text);
+    if (style == u"\r\n") return WideString(text);
+    const char16_t from = style[0];
+    WideString out;
+    out.reserve(text.size() + text.size() / 16);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        // A pair that already is CR LF is one break, not two.
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            out += u"\r\n";
+            ++i;
+        } else if (c == from) {
+            out += u"\r\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+RawByteString MemoTextToBytes(std::u16string_view text) { return WideToBytes(CpSystem, text); }
+
+std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader,
+                                           const TTsmCancelToken* cancel) {
+    (void)cancel;
+    (void)reader;
+    TTsmNativeStreamer streamer;
+    streamer.Options.Codepage = CpSystem;
+    return streamer.Read(std::make_unique<TStringStream>(MemoTextToBytes(text)));
+}
+
+TLoadedSource LoadSource(const WideString& path) {
+    TLoadedSource src;
+    src.FullPath = FullPathOf(path);
+    TFileStreamW file(path, TFileMode::fmOpenRead);
+    char head[11] = {};
+    const int64_t got = file.Read(head, sizeof head);
+    src.IsPlainModel = !LooksLikeScript(std::string_view(head, static_cast<size_t>(got)));
+    file.SetPosition(0);
+    if (src.IsPlainModel) {
+        src.Text = DecodeModelBytes(file.ReadToEnd());
+    } else {
+        throw EInvalidOperation(u"Scripts cannot be loaded yet.");
+    }
+    src.Text = LineBreaksToCrLf(src.Text);
+    return src;
+}
+
+}  // namespace ts
