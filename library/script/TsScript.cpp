@@ -350,7 +350,10 @@ TTsSection& TTsScript::AddCustom(std::u16string_view title) {
 
 WideString TTsScript::ToEnglish(std::u16string_view title) const {
     const WideString* english = LangLines.ValueOf(TrimView(title));
-    return english ? Trim(*english) : WideString(title);
+    // A line with a blank English side translates nothing; taking it would
+    // leave the section without a title.
+    if (english && !TrimView(*english).empty()) return Trim(*english);
+    return WideString(title);
 }
 
 WideString TTsScript::ToLocal(std::u16string_view title) const {
