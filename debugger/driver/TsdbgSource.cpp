@@ -3,9 +3,10 @@
 
 #include <filesystem>
 
-#include "library/modelling/TsmEngine.h"
 #include "library/script/charset/Charsets.h"
+#include "library/script/TsScript.h"
 #include "library/text/TsStreamers.h"
+#include "library/text/modellingreader/TsmModellingStreamer.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -69,13 +70,15 @@ WideString LineBreaksToCrLf(std::u16string_view text) {
 
 RawByteString MemoTextToBytes(std::u16string_view text) { return WideToBytes(CpSystem, text); }
 
-std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader,
-                                           const TTsmCancelToken* cancel) {
-    (void)cancel;
-    (void)reader;
-    TTsmNativeStreamer streamer;
-    streamer.Options.Codepage = CpSystem;
-    return streamer.Read(std::make_unique<TStringStream>(MemoTextToBytes(text)));
+std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader) {
+    auto stream = std::make_unique<TStringStream>(MemoTextToBytes(text));
+    std::unique_ptr<TTsTextStreamer> streamer;
+    if (reader == TModelReader::Native)
+        streamer = std::make_unique<TTsmNativeStreamer>();
+    else
+        streamer = std::make_unique<TTsmModellingStreamer>();
+    streamer->Options.Codepage = CpSystem;
+    return streamer->Read(std::move(stream));
 }
 
 TLoadedSource LoadSource(const WideString& path) {
@@ -89,7 +92,8 @@ TLoadedSource LoadSource(const WideString& path) {
     if (src.IsPlainModel) {
         src.Text = DecodeModelBytes(file.ReadToEnd());
     } else {
-        throw EInvalidOperation(u"Scripts cannot be loaded yet.");
+        TTsScript script(file, src.FullPath);
+        src.Text = script.FirstModel().Text();
     }
     src.Text = LineBreaksToCrLf(src.Text);
     return src;

@@ -18,8 +18,6 @@
 
 namespace ts {
 
-class TTsmCancelToken;
-
 inline constexpr int32_t SystemCodepage = 65001;
 
 struct TLoadedSource {
@@ -46,8 +44,7 @@ RawByteString MemoTextToBytes(std::u16string_view text);
 enum class TModelReader { Modelling, Native };
 
 // Reads model text into a model tree with the chosen reader, decoding the
-// bytes of MemoTextToBytes. The modelling run stops when cancel is cancelled.
-std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader,
-                                           const TTsmCancelToken* cancel = nullptr);
+// bytes of MemoTextToBytes.
+std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader);
 
 }  // namespace ts
