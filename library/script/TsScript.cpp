@@ -284,6 +284,7 @@ void TTsScript::Load(TStream& stream, const WideString& fileName, bool keepResul
     try {
         std::unique_ptr<TTsmSlicer> slicer = compiler->Modell(stream);
         compiler.reset();
+        load.Compiler = nullptr;
         load.ReadResult(*slicer);
         if (keepResult) Slicer = std::move(slicer);
     } catch (...) {
