@@ -1,0 +1,306 @@
+// Shared pieces of the command line.
+#include "cli/CliCommon.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "debugger/driver/TsdbgNames.h"
+#include "debugger/driver/TsdbgTreeLines.h"
+#include "support/Strings.h"
+
+namespace ts::cli {
+
+// ---- Arguments ------------------------------------------------------------
+
+TArgs::TArgs(const std::vector<std::string>& args, std::set<std::string> valued, std::set<std::string> flags) {
+    bool options = true;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (options && a == "--") {
+            options = false;
+        } else if (options && a.size() > 2 && a.starts_with("--")) {
+            std::string name = a.substr(2);
+            std::optional<std::string> inlineValue;
+            if (size_t eq = name.find('='); eq != std::string::npos) {
+                inlineValue = name.substr(eq + 1);
+                name.resize(eq);
+            }
+            if (valued.count(name)) {
+                if (inlineValue) {
+                    values_[name] = *inlineValue;
+                } else {
+                    if (i + 1 >= args.size()) throw EUsage("option --" + name + " needs a value");
+                    values_[name] = args[++i];
+                }
+            } else if (flags.count(name) && !inlineValue) {
+                flags_.insert(name);
+            } else {
+                throw EUsage("unknown option '" + a + "'");
+            }
+        } else if (options && a.size() > 1 && a[0] == '-' && a != "-") {
+            throw EUsage("unknown option '" + a + "'");
+        } else {
+            positionals_.push_back(a);
+        }
+    }
+}
+
+std::optional<std::string> TArgs::Value(const std::string& name) const {
+    auto it = values_.find(name);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+}
+
+void TArgs::ExpectPositionals(size_t n) const {
+    if (positionals_.size() < n) throw EUsage("missing arguments");
+    if (positionals_.size() > n) throw EUsage("unexpected argument '" + positionals_[n] + "'");
+}
+
+std::optional<int> TArgs::IntValue(const std::string& name, int lo, int hi) const {
+    std::optional<std::string> v = Value(name);
+    if (!v) return std::nullopt;
+    std::optional<int32_t> n = TryStrToInt(Utf8ToWide(*v));
+    if (!n || *n < lo || *n > hi)
+        throw EUsage("--" + name + " must be a number from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                     ", not '" + *v + "'");
+    return *n;
+}
+
+std::optional<std::string> TArgs::Choice(const std::string& name, const std::set<std::string>& choices) const {
+    std::optional<std::string> v = Value(name);
+    if (v && !choices.count(*v)) {
+        std::string list;
+        for (const std::string& c : choices) list += (list.empty() ? "" : "|") + c;
+        throw EUsage("--" + name + " must be " + list + ", not '" + *v + "'");
+    }
+    return v;
+}
+
+// ---- Output ---------------------------------------------------------------
+
+void Out(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void Out(std::u16string_view text) { Out(WideToUtf8(text)); }
+void Err(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+void Err(std::u16string_view text) { Err(WideToUtf8(text)); }
+
+WideString FileArg(const std::string& arg) { return Utf8ToWide(arg); }
+
+WideString ErrorClassText(const std::exception& error) {
+    if (const auto* e = dynamic_cast<const Exception*>(&error)) return HumaniseName(e->ClassName());
+    return u"Exception";
+}
+
+int ReportError(const std::exception& error) {
+    WideString message;
+    if (const auto* e = dynamic_cast<const Exception*>(&error))
+        message = e->Message();
+    else
+        message = Utf8ToWide(error.what());
+    Err(ErrorClassText(error) + u": " + message + u"\n");
+    return ExitError;
+}
+
+// ---- JSON -----------------------------------------------------------------
+
+namespace {
+
+void JsonEscapeUtf8(std::string& out, std::string_view utf8) {
+    out += '"';
+    for (unsigned char c : utf8) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+}
+
+void JsonNumber(std::string& out, double f) {
+    if (!std::isfinite(f)) {
+        out += "null";
+        return;
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", f);
+    // The shortest text that reads back the same.
+    for (int prec = 1; prec <= 17; ++prec) {
+        char tryBuf[32];
+        std::snprintf(tryBuf, sizeof tryBuf, "%.*g", prec, f);
+        if (std::strtod(tryBuf, nullptr) == f) {
+            out += tryBuf;
+            return;
+        }
+    }
+    out += buf;
+}
+
+}  // namespace
+
+void JsonString(std::string& out, std::u16string_view text) { JsonEscapeUtf8(out, WideToUtf8(text)); }
+
+void JsonBytesAsText(std::string& out, std::string_view bytes) { JsonString(out, Utf8ToWide(bytes)); }
+
+void JsonValue(std::string& out, const TTsValue& v, bool spansAsRanges) {
+    if (spansAsRanges && v.Has(vkSpan)) {
+        out += "{\"offset\": " + std::to_string(v.Int) + ", \"length\": ";
+        JsonNumber(out, v.Float);
+        out += "}";
+        return;
+    }
+    out += '{';
+    bool first = true;
+    auto key = [&](const char* k) {
+        if (!first) out += ", ";
+        first = false;
+        out += '"';
+        out += k;
+        out += "\": ";
+    };
+    if (v.Has(vkString)) {
+        key("s");
+        JsonString(out, v.Str);
+    }
+    if (v.Has(vkRaw)) {
+        key("r");
+        std::string hex;
+        static const char digits[] = "0123456789ABCDEF";
+        for (unsigned char c : v.Raw) {
+            hex += digits[c >> 4];
+            hex += digits[c & 15];
+        }
+        out += '"' + hex + '"';
+    }
+    if (v.Has(vkBool)) {
+        key("b");
+        out += v.Bool ? "true" : "false";
+    }
+    if (v.Has(vkInt)) {
+        key("i");
+        out += std::to_string(v.Int);
+    }
+    if (v.Has(vkFloat)) {
+        key("f");
+        JsonNumber(out, v.Float);
+    }
+    if (v.Has(vkObject)) {
+        key("o");
+        JsonString(out, ObjectText(v.Obj));
+    }
+    out += '}';
+}
+
+std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra extra, void* context) {
+    // Iterative, so that a tree of any depth is written: an entry either
+    // opens a node or closes the one opened before it.
+    struct Step {
+        const TTsTreeNode* Node;
+        bool Close;
+        bool Comma;
+    };
+    std::string out;
+    std::vector<Step> todo{{&root, false, false}};
+    while (!todo.empty()) {
+        const Step s = todo.back();
+        todo.pop_back();
+        if (s.Close) {
+            out += "]}";
+            continue;
+        }
+        if (s.Comma) out += ", ";
+        const TTsTreeNode& node = *s.Node;
+        out += "{\"name\": ";
+        JsonString(out, node.Name());
+        out += ", ";
+        if (extra) out += extra(node, context);
+        out += "\"props\": {";
+        const TTsProperties& props = node.Props();
+        for (int i = 0; i < props.Count(); ++i) {
+            const TTsProperty* p = props.ByIndex(i);
+            if (!p) continue;
+            if (i) out += ", ";
+            JsonString(out, p->Name());
+            out += ": ";
+            JsonValue(out, p->Value, spansAsRanges);
+        }
+        out += "}, \"children\": [";
+        todo.push_back({&node, true, false});
+        for (int i = node.ChildCount() - 1; i >= 0; --i) todo.push_back({node.ChildByIndex(i), false, i > 0});
+    }
+    out += '\n';
+    return out;
+}
+
+// ---- Display --------------------------------------------------------------
+
+WideString Escaped(std::u16string_view text, size_t maxChars) {
+    WideString out;
+    size_t n = 0;
+    for (char16_t c : text) {
+        if (n++ == maxChars) {
+            out += u"...";
+            break;
+        }
+        switch (c) {
+            case u'\r': out += u"\\r"; break;
+            case u'\n': out += u"\\n"; break;
+            case u'\t': out += u"\\t"; break;
+            case u'\\': out += u"\\\\"; break;
+            case u'"': out += u"\\\""; break;
+            default:
+                if (c < 0x20 || c == 0x7F)
+                    out += u"\\x" + IntToHex(c, 2);
+                else
+                    out += c;
+        }
+    }
+    return out;
+}
+
+WideString ValueDisplay(const TTsValue& v) {
+    if (v.IsNull()) return u"<nil>";
+    if (v.Has(vkSpan)) return u"[" + IntToStr(v.Int) + u"+" + ValueText(TTsValue::FromFloat(v.Float)) + u"]";
+    WideString out;
+    auto part = [&](const WideString& s) { out += (out.empty() ? u"" : u" ") + s; };
+    if (v.Has(vkString)) part(u"\"" + Escaped(v.Str) + u"\"");
+    if (v.Has(vkRaw)) part(u"x'" + BytesToHexPairs(v.Raw) + u"'");
+    if (v.Has(vkBool)) part(v.Bool ? u"True" : u"False");
+    if (v.Has(vkInt)) part(IntToStr(v.Int));
+    if (v.Has(vkFloat)) part(FloatToStr(v.Float));
+    if (v.Has(vkObject)) part(ObjectText(v.Obj));
+    return out;
+}
+
+WideString TreeToText(const TTsTreeNode& root) {
+    WideString out;
+    std::vector<std::pair<const TTsTreeNode*, size_t>> todo{{&root, 0}};
+    while (!todo.empty()) {
+        auto [node, depth] = todo.back();
+        todo.pop_back();
+        out.append(depth * 2, u' ');
+        out += node->Name().empty() ? WideString(u"<unnamed>") : node->Name();
+        out += u'\n';
+        const TTsProperties& props = node->Props();
+        for (int i = 0; i < props.Count(); ++i) {
+            const TTsProperty* p = props.ByIndex(i);
+            if (!p) continue;
+            out.append(depth * 2 + 2, u' ');
+            out += u"$" + p->Name() + u" = " + ValueDisplay(p->Value) + u"\n";
+        }
+        for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), depth + 1});
+    }
+    return out;
+}
+
+}  // namespace ts::cli

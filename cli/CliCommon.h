@@ -1,0 +1,106 @@
+// What the subcommands of `tessarine` share: argument parsing with usage
+// errors, the exit codes, error reports on stderr, UTF-8 output, JSON text
+// and the display of values and texts.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "library/core/TsNodes.h"
+
+namespace ts::cli {
+
+enum ExitCode : int {
+    ExitOk = 0,
+    ExitDifferent = 1,  // check found differences
+    ExitUsage = 2,
+    ExitError = 3,      // an error of the library or of the input
+};
+
+// A usage error: printed with the command's usage, exit code 2.
+class EUsage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The arguments of one subcommand: options ("--name value" or "--name"),
+// then the rest as positionals. "--" ends the options.
+class TArgs {
+public:
+    // valued: options that take a value; flags: options that do not.
+    TArgs(const std::vector<std::string>& args, std::set<std::string> valued, std::set<std::string> flags);
+
+    bool Flag(const std::string& name) const { return flags_.count(name) != 0; }
+    std::optional<std::string> Value(const std::string& name) const;
+    const std::vector<std::string>& Positionals() const { return positionals_; }
+    // Exactly n positionals, else EUsage.
+    void ExpectPositionals(size_t n) const;
+    // An integer option within [lo, hi]; EUsage otherwise.
+    std::optional<int> IntValue(const std::string& name, int lo, int hi) const;
+    // One of the choices; EUsage otherwise.
+    std::optional<std::string> Choice(const std::string& name, const std::set<std::string>& choices) const;
+
+private:
+    std::map<std::string, std::string> values_;
+    std::set<std::string> flags_;
+    std::vector<std::string> positionals_;
+};
+
+// A subcommand: its usage line and its body.
+struct TCommand {
+    const char* Name;
+    const char* Usage;    // arguments after the command name
+    const char* Summary;  // one line for the command list
+    int (*Run)(const TArgs&) = nullptr;
+    std::set<std::string> Valued;
+    std::set<std::string> Flags;
+};
+
+const std::vector<TCommand>& Commands();
+
+// Output in UTF-8.
+void Out(std::u16string_view text);
+void Out(std::string_view text);
+void Err(std::u16string_view text);
+void Err(std::string_view text);
+
+WideString FileArg(const std::string& arg);
+
+// Reports an error on stderr as "Humanised Class: message" and returns
+// ExitError.
+int ReportError(const std::exception& error);
+// The humanised class name of an error.
+WideString ErrorClassText(const std::exception& error);
+
+// ---- JSON ----
+void JsonString(std::string& out, std::u16string_view text);
+void JsonBytesAsText(std::string& out, std::string_view bytes);
+// A value as an object of its present kinds ({"s": …, "r": …, "b": …,
+// "i": …, "f": …, "o": …}); a span as {"offset": …, "length": …} when
+// spansAsRanges is set.
+void JsonValue(std::string& out, const TTsValue& value, bool spansAsRanges);
+
+// A tree as {"name": …, "props": {…}, "children": […]}. extra, when set,
+// adds fields to each node (after "name"), written as `"key": value,`.
+using TJsonExtra = std::string (*)(const TTsTreeNode& node, void* context);
+std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra extra = nullptr,
+                       void* context = nullptr);
+
+// ---- Display ----
+// Text with control characters escaped (\r, \n, \t, \xNN) and quotes doubled
+// backslash-escaped; cut after maxChars characters with "...".
+WideString Escaped(std::u16string_view text, size_t maxChars = SIZE_MAX);
+// Every present kind of a value: "text" (quoted), x'hex', True/False,
+// integers, floats, a span as [offset+length], objects by class name.
+WideString ValueDisplay(const TTsValue& value);
+// A node tree as indented lines: each node's name, its properties below it
+// as "$name = value".
+WideString TreeToText(const TTsTreeNode& root);
+
+}  // namespace ts::cli

@@ -1,0 +1,43 @@
+// `tessarine dump`: the tree view's lines for a file's model.
+#include "debugger/driver/TsdbgDriver.h"
+#include "debugger/driver/TsdbgNames.h"
+#include "debugger/driver/TsdbgTreeLines.h"
+#include "cli/Commands.h"
+#include "support/Strings.h"
+
+namespace ts::cli {
+
+std::optional<std::string> ProduceDump(const std::string& file, int phase, bool json) {
+    TLoadedSource source;
+    try {
+        source = LoadSource(FileArg(file));
+    } catch (const std::exception& e) {
+        ReportError(e);
+        return std::nullopt;
+    }
+    TCompileDriver driver;
+    driver.StartCompile(source.Text, phase);
+    TSyncOutcome outcome = driver.WaitAndSync();
+    if (outcome.Action != TSyncAction::ShowResult) {
+        if (driver.ErrorClass.empty()) {
+            Err(u"Abnormal end of the compilation (code " + IntToStr(outcome.ExitCode) + u")\n");
+        } else {
+            Err(HumaniseName(driver.ErrorClass) + u": " + driver.ErrorMessage + u"\n");
+            Err(u"Error phase: " + WideString(PhaseName(driver.ErrorPhase())) + u"\n");
+        }
+        return std::nullopt;
+    }
+    if (json) return TreeToJson(*driver.ResultTree, false);
+    return WideToUtf8(LinesToText(RenderTree(*driver.ResultTree)));
+}
+
+int RunDump(const TArgs& args) {
+    args.ExpectPositionals(1);
+    const int phase = args.IntValue("phase", 0, 2).value_or(phFullCompilation);
+    std::optional<std::string> dump = ProduceDump(args.Positionals()[0], phase, args.Flag("json"));
+    if (!dump) return ExitError;
+    Out(*dump);
+    return ExitOk;
+}
+
+}  // namespace ts::cli
