@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "library/modelling/TsmNodes.h"
 #include "library/text/CanonicalModels.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
 #include "support/Strings.h"
@@ -124,4 +125,146 @@ TEST(ModellingReader, GeneratedLinesReadAsTheNativeReaderReadsThem) {
     const std::vector<std::string> lines = GeneratedLines();
     ASSERT_GT(lines.size(), 500u);
     EXPECT_EQ(CompareLines(lines, "\n"), "");
+}
+
+// ---- Where the readers differ ---------------------------------------------------------
+
+namespace {
+
+// The only node of a one-line text, as the dump shows it.
+std::string NodeOf(const TTsTreeNode& root) {
+    if (root.ChildCount() != 1) return "<" + std::to_string(root.ChildCount()) + " nodes>";
+    std::string out;
+    DumpInto(*root.ChildByIndex(0), 0, out);
+    return out;
+}
+
+template <class E>
+std::string ModellingError(const std::string& text) {
+    try {
+        ReadModelling(text);
+    } catch (const E& e) {
+        return WideToUtf8(e.Message());
+    }
+    return "<no error>";
+}
+
+std::string NativeReason(const std::string& text) {
+    try {
+        ReadNative(text);
+    } catch (const ETsBadTextStreaming& e) {
+        return WideToUtf8(e.Reason);
+    }
+    return "<no error>";
+}
+
+// Reads with a handler that collects the reports instead of ending the read.
+struct Reported {
+    std::unique_ptr<TTsTreeNode> root;
+    std::vector<std::string> reports;
+};
+Reported ReadReported(const std::string& text) {
+    Reported r;
+    r.root = ReadModelling(text, [&r](TTsObject&, Exception& e) { r.reports.push_back(WideToUtf8(e.Message())); });
+    return r;
+}
+
+}  // namespace
+
+TEST(ModellingReaderDiffers, TabsAreNotReplaced) {
+    // The native reader makes a tab two spaces.
+    auto native = ReadNative("a\n\tb\n");
+    ASSERT_EQ(native->ChildCount(), 1);
+    EXPECT_EQ(native->ChildByIndex(0)->ChildByIndex(0)->Name(), u"b");
+    EXPECT_EQ(NativeReason("a\n\t\tb\n"), "wrong indentation - got more than 2 spaces (4)");
+    // The modelling reader counts a tab as one blank of the indentation.
+    auto modelling = ReadModelling("a\n\t\tb\n");
+    ASSERT_EQ(modelling->ChildCount(), 1);
+    EXPECT_EQ(modelling->ChildByIndex(0)->ChildByIndex(0)->Name(), u"b");
+    EXPECT_THROW(ReadModelling("a\n\tb\n"), ETsmWarning);
+}
+
+TEST(ModellingReaderDiffers, OddIndentationIsAWarning) {
+    EXPECT_EQ(NativeReason("a\n   b\n"), "wrong indentation - must be even to 2, got 3 spaces");
+    EXPECT_EQ(ModellingError<ETsmWarning>("a\n   b\n"),
+              "Indentation space count must be even to 2. (TTsmWarn node message), input: @3 b <eof>.");
+    // With a handler the warning is only reported. The warning node ends
+    // its line (a childless WARN is terminal), so the rest of the line is
+    // not read: the line becomes a nameless node at its level.
+    Reported r = ReadReported("a\n   b\nc\n");
+    EXPECT_EQ(r.reports.size(), 1u);
+    ASSERT_EQ(r.root->ChildCount(), 2);
+    ASSERT_EQ(r.root->ChildByIndex(0)->ChildCount(), 1);
+    EXPECT_EQ(NodeOf(*r.root->ChildByIndex(0)),
+              "[] mIsInheriting= bFALSE mIsNonConsuming= bFALSE mIsOffContext= bFALSE mIsOnce= bFALSE "
+              "mIsOptional= bFALSE mIsPrepending= bFALSE mIsResetter= bFALSE mIsTentative= bFALSE mOrder= i0 "
+              "source= s5 m.txt i1\n");
+    EXPECT_EQ(r.root->ChildByIndex(1)->Name(), u"c");
+}
+
+TEST(ModellingReaderDiffers, OrderDigits) {
+    // Up to three digits, after an optional resetter "0".
+    EXPECT_EQ(NodeOf(*ReadModelling("0123 a = x\n")), NodeOf(*ReadNative("0123 a = x\n")));
+    EXPECT_THAT(NodeOf(*ReadNative("1234 a\n")), HasSubstr("mOrder= i1234"));
+    EXPECT_THROW(ReadModelling("1234 a\n"), ETsmMismatch);
+    // The native reader's integer syntax goes further.
+    EXPECT_THAT(NodeOf(*ReadNative("0x1F a\n")), HasSubstr("mOrder= i31"));
+    EXPECT_THROW(ReadModelling("0x1F a\n"), ETsmMismatch);
+}
+
+TEST(ModellingReaderDiffers, OrderSuffixes) {
+    // One suffix reads the same in both.
+    for (const char* line : {"1^ a = x\n", "1? a = x\n", ".^ a = x\n"})
+        EXPECT_EQ(NodeOf(*ReadModelling(line)), NodeOf(*ReadNative(line))) << line;
+    // Both: the native reader takes the last one only. In the modelling
+    // reader the two suffix nodes are both ordered 1, so only one of them
+    // can match, and the second suffix is not read.
+    EXPECT_THAT(NodeOf(*ReadNative("1^? a = x\n")), HasSubstr("mIsOptional= bTRUE mIsPrepending= bFALSE "
+                                                               "mIsResetter= bFALSE mIsTentative= bFALSE mOrder= i1"));
+    EXPECT_THAT(ModellingError<ETsmOrderedConditionMismatch>("1^? a = x\n"),
+                HasSubstr("Node: 'spaces' <ResourceStream>:"));
+}
+
+TEST(ModellingReaderDiffers, QuotedNamesAndPaths) {
+    // A quoted name may hold blanks.
+    EXPECT_EQ(NativeReason("\"a b\" = x\n"), "no matching apostrophe in \"name\"");
+    EXPECT_THAT(NodeOf(*ReadModelling("\"a b\" = x\n")), HasSubstr("mPath= s3 a b"));
+    // A doubled double quote ends the native reader's path; the modelling
+    // reader keeps both quotes inside it.
+    const std::string native = NodeOf(*ReadNative("n \"a\"\"b\" = x\n"));
+    EXPECT_THAT(native, HasSubstr("mCond= s7 \"b\" = x"));
+    EXPECT_THAT(native, HasSubstr("mPath= s1 a "));
+    const std::string modelling = NodeOf(*ReadModelling("n \"a\"\"b\" = x\n"));
+    EXPECT_THAT(modelling, HasSubstr("mPath= s4 a\"\"b"));
+    EXPECT_THAT(modelling, HasSubstr("mCond= s3 = x"));
+}
+
+TEST(ModellingReaderDiffers, OffContextItemWithAPath) {
+    EXPECT_THAT(NodeOf(*ReadNative("(def) \"p\"\n")), HasSubstr("mPath= s1 p"));
+    EXPECT_THAT(ModellingError<ETsmError>("(def) \"p\"\n"),
+                HasSubstr("Off-context nodes cannot have tree positions (paths). (TTsmFail node message)"));
+}
+
+TEST(ModellingReaderDiffers, InheritingMarkOnUpperCaseNameWithPath) {
+    EXPECT_THAT(NodeOf(*ReadNative("@NAME \"p\"\n")), HasSubstr("mIsInheriting= bTRUE"));
+    EXPECT_THAT(NodeOf(*ReadModelling("@NAME \"p\"\n")), HasSubstr("mIsInheriting= bFALSE"));
+    // Without a path the mark holds in both.
+    EXPECT_EQ(NodeOf(*ReadModelling("@NAME = x\n")), NodeOf(*ReadNative("@NAME = x\n")));
+}
+
+TEST(ModellingReaderDiffers, NonConsumingWithNegatedCondition) {
+    // The canonical model's redundancy check looks for "..nonConsuming"
+    // while the line element it builds is named "isNonConsuming": the check
+    // never holds, and both readers read such a line alike, silently.
+    EXPECT_THAT(NodeOf(*ReadNative("a... != x\n")), HasSubstr("mIsNonConsuming= bTRUE"));
+    Reported r = ReadReported("a... != x\n");
+    EXPECT_EQ(NodeOf(*r.root), NodeOf(*ReadNative("a... != x\n")));
+    EXPECT_EQ(r.reports, std::vector<std::string>{});
+}
+
+TEST(ModellingReaderDiffers, MalformedInputIsAMismatch) {
+    EXPECT_EQ(NativeReason("a \"p\n"), "unterminated \"node path\"");
+    EXPECT_THAT(ModellingError<ETsmNoMatchingNode>("a \"p\n"), HasSubstr("No child nodes match the input."));
+    EXPECT_EQ(NativeReason("(a = x\n"), "no closing bracket for '(off-context)'");
+    EXPECT_THAT(ModellingError<ETsmMismatch>("(a = x\n"), HasSubstr("input: @"));
 }
