@@ -244,7 +244,7 @@ std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra e
 
 // ---- Display --------------------------------------------------------------
 
-WideString Escaped(std::u16string_view text, size_t maxChars) {
+WideString Escaped(std::u16string_view text, size_t maxChars, bool quotes) {
     WideString out;
     size_t n = 0;
     for (char16_t c : text) {
@@ -256,8 +256,8 @@ WideString Escaped(std::u16string_view text, size_t maxChars) {
             case u'\r': out += u"\\r"; break;
             case u'\n': out += u"\\n"; break;
             case u'\t': out += u"\\t"; break;
-            case u'\\': out += u"\\\\"; break;
-            case u'"': out += u"\\\""; break;
+            case u'\\': out += quotes ? u"\\\\" : u"\\"; break;
+            case u'"': out += quotes ? u"\\\"" : u"\""; break;
             default:
                 if (c < 0x20 || c == 0x7F)
                     out += u"\\x" + IntToHex(c, 2);

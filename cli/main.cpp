@@ -23,6 +23,8 @@ const std::vector<TCommand>& Commands() {
          {"json"}},
         {"run", "[--json] [--line-break crlf|lf|cr] [--codepage N] MODEL INPUT",
          "run MODEL's model over INPUT and print the result tree", &RunRun, {"line-break", "codepage"}, {"json"}},
+        {"script", "[--json] FILE", "the loaded script: header, language, sections and settings", &RunScript, {},
+         {"json"}},
         {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--json]",
          "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset"}, {"json"}},
     };
