@@ -63,7 +63,10 @@ TTsTreeNode& TTsmCompiler::Dump(TMmID id, TTsTreeNode* parent) const {
         if (p.Parent != MmNoID) props.SetValue(u"Parent", TTsValue::FromInt(p.Parent));
         if (!p.Children.empty()) {
             WideString ids;
-            for (TMmID c : p.Children) ids += (ids.empty() ? u"" : u" ") + IntToStr(c);
+            for (TMmID c : p.Children) {
+                if (!ids.empty()) ids += u' ';
+                ids += IntToStr(c);
+            }
             props.SetValue(u"Children", TTsValue::FromStr(std::move(ids)));
         }
         if (!p.Source.IsNull()) props.SetValue(u"source", p.Source);
@@ -82,7 +85,7 @@ TTsTreeNode& TTsmCompiler::Dump(TMmID id, TTsTreeNode* parent) const {
         if (f.list != 0) {
             uint32_t& mark = marks[static_cast<size_t>(f.id)];
             if (mark == f.list || CollapseReferences) {
-                node->SetName(u"*" + IntToStr(f.id));
+                node->SetName(WideString(u"*").append(IntToStr(f.id)));
                 continue;
             }
             mark = f.list;

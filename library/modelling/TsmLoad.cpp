@@ -1,6 +1,8 @@
 // The loading pass: every tree node becomes a defined merge node with its
 // compiled record, its condition parsed and its merge references listed.
 #include "library/modelling/TsmCompiler.h"
+#include <unordered_map>
+
 #include "support/Strings.h"
 
 namespace ts {
@@ -56,26 +58,30 @@ TMmID TTsmCompiler::LoadNode(const TTsTreeNode& node, TMmID parent) {
     std::vector<Pending> todo{{&node, parent}};
     TMmID first = MmNoID;
     const TTsmNodeClassList& classes = NodeClassList();
+    // Models repeat a few condition texts many times; each is parsed once.
+    std::unordered_map<WideString, TTsmCondition> conditions;
     while (!todo.empty()) {
         const Pending p = todo.back();
         todo.pop_back();
         SourceTree = p.node;
         TMmNode& m = *Machine->CreateDefinedNode();
         TTsmNodeInfo& info = Machine->InfoOf(m);
-        ReadTsmProps(*p.node, classes, info.Props);
+        const TTsmLineProps line(p.node->Props());
+        ReadTsmProps(*p.node, line, classes, info.Props);
         info.SourceTree = p.node;
-        const TTsProperties& props = p.node->Props();
-        if (const TTsProperty* cond = props.Find(u"mCond"); cond && cond->Value.Has(vkString))
-            info.Props.Cond = CompileCondition(cond->Value.Str);
+        if (line.Cond && line.Cond->Value.Has(vkString)) {
+            const WideString& text = line.Cond->Value.Str;
+            auto known = conditions.find(text);
+            if (known == conditions.end()) known = conditions.emplace(text, CompileCondition(text)).first;
+            info.Props.Cond = known->second;
+        }
         m.Parent = p.parent;
         m.Name = info.Props.Name;
         m.IsInheriting = info.Props.IsInheriting;
         m.IsPrepending = info.Props.IsPrepending;
         m.IsOffContext = info.Props.IsOffContext;
-        if (const TTsProperty* l = props.Find(u"mMergesL"); l && l->Value.Has(vkString))
-            Machine->AddMergeRefs(m, l->Value.Str, true);
-        if (const TTsProperty* r = props.Find(u"mMergesR"); r && r->Value.Has(vkString))
-            Machine->AddMergeRefs(m, r->Value.Str, false);
+        if (line.MergesL && line.MergesL->Value.Has(vkString)) Machine->AddMergeRefs(m, line.MergesL->Value.Str, true);
+        if (line.MergesR && line.MergesR->Value.Has(vkString)) Machine->AddMergeRefs(m, line.MergesR->Value.Str, false);
         if (first == MmNoID) first = m.ID;
         for (int i = p.node->ChildCount() - 1; i >= 0; --i) todo.push_back({p.node->ChildByIndex(i), m.ID});
     }

@@ -12,7 +12,7 @@ namespace {
 WideString MergingNodeText(const TTsmMergeMachine& m) {
     const TMmID id = m.Stack.Top();
     const TMmNode* node = id >= 0 && id < m.Merged.Count() ? m.Merged.Items(id) : nullptr;
-    const auto* info = node ? dynamic_cast<const TTsmNodeInfo*>(node->Data) : nullptr;
+    const auto* info = node ? static_cast<const TTsmNodeInfo*>(node->Data) : nullptr;
     return TsmSourceText(info ? info->Props.Source : TTsValue(), nullptr);
 }
 
@@ -38,7 +38,8 @@ TTsmMergeMachine::TTsmMergeMachine(TTsmCompiler& compiler) : Compiler(&compiler)
 TTsmMergeMachine::~TTsmMergeMachine() = default;
 
 TTsmNodeInfo& TTsmMergeMachine::InfoOf(const TMmNode& node) const {
-    if (auto* info = dynamic_cast<TTsmNodeInfo*>(node.Data)) return *info;
+    // Only this machine attaches Data, and always a record.
+    if (node.Data) return *static_cast<TTsmNodeInfo*>(node.Data);
     ETsmNoNodeInfo e(Compiler, &node, u"%s has no assigned compilation info.", {&node});
     if (Stack.Count() > 0) e.SetMessage(e.Message() + u" Node: " + MergingNodeText(*this));
     throw e;
@@ -93,7 +94,7 @@ void TTsmMergeMachine::MergeNode(TMmID id) {
 void TTsmMergeMachine::DeleteNode(TMmID id) {
     TTsmNodeInfo* info = nullptr;
     if (id >= 0 && id < Merged.Count())
-        if (const TMmNode* node = Merged.Items(id)) info = dynamic_cast<TTsmNodeInfo*>(node->Data);
+        if (const TMmNode* node = Merged.Items(id)) info = static_cast<TTsmNodeInfo*>(node->Data);
     TMergeMachine::DeleteNode(id);
     if (!info) return;
     // A merged node that began as a clone of the defined node with its ID

@@ -16,11 +16,6 @@ std::unique_ptr<TTsmNode> CreateNode(TTsmCompiler& compiler, TTsmNode* parent, c
 // The abstract message base has no instances of its own.
 std::unique_ptr<TTsmNode> NoInstance(TTsmCompiler&, TTsmNode*, const TTsmProps&) { return nullptr; }
 
-bool BoolProp(const TTsProperties& props, std::u16string_view name) {
-    const TTsProperty* p = props.Find(name);
-    return p && p->Value.Has(vkBool) && p->Value.Bool;
-}
-
 }  // namespace
 
 const TTsmNodeClassInfo TTsmNode::Class{{u"TTsmNode", nullptr}, &TTsmNode::IsTerminal, &CreateNode<TTsmNode>};
@@ -62,47 +57,114 @@ const TTsmNodeClassList& TsmNodeClasses() {
     return list;
 }
 
+namespace {
+
+constexpr std::u16string_view FlagNames[8] = {u"mIsResetter",   u"mIsOptional",   u"mIsTentative",
+                                              u"mIsOnce",       u"mIsOffContext", u"mIsInheriting",
+                                              u"mIsPrepending", u"mIsNonConsuming"};
+
+}  // namespace
+
+TTsmLineProps::TTsmLineProps(const TTsProperties& props) {
+    const TTsProperty** named[] = {&Source, &Order, &Path, &Cond, &MergesL, &MergesR};
+    constexpr std::u16string_view names[] = {u"source", u"mOrder", u"mPath", u"mCond", u"mMergesL", u"mMergesR"};
+    if (props.HasListeners()) {
+        // Listeners may supply properties that are not stored: ask by name.
+        for (int i = 0; i < 8; ++i) Flags[i] = props.Find(FlagNames[i]);
+        for (size_t i = 0; i < std::size(names); ++i) *named[i] = props.Find(names[i]);
+        return;
+    }
+    // One pass instead of a lookup per name: reading a model looks at every
+    // node's properties. The length picks the one or few names to compare.
+    for (int k = 0; k < props.Count(); ++k) {
+        const TTsProperty* p = props.ByIndex(k);
+        if (!p) continue;
+        const std::u16string_view name = p->Name();
+        auto is = [&](std::u16string_view known, const TTsProperty*& slot) {
+            if (name != known) return false;
+            slot = p;
+            return true;
+        };
+        switch (name.size()) {
+            case 5: is(u"mPath", Path) || is(u"mCond", Cond); break;
+            case 6: is(u"source", Source) || is(u"mOrder", Order); break;
+            case 7: is(FlagNames[fOnce], Flags[fOnce]); break;
+            case 8: is(u"mMergesL", MergesL) || is(u"mMergesR", MergesR); break;
+            case 11: is(FlagNames[fResetter], Flags[fResetter]) || is(FlagNames[fOptional], Flags[fOptional]); break;
+            case 12: is(FlagNames[fTentative], Flags[fTentative]); break;
+            case 13:
+                is(FlagNames[fOffContext], Flags[fOffContext]) || is(FlagNames[fInheriting], Flags[fInheriting]) ||
+                    is(FlagNames[fPrepending], Flags[fPrepending]);
+                break;
+            case 15: is(FlagNames[fNonConsuming], Flags[fNonConsuming]); break;
+            default: break;
+        }
+    }
+}
+
 void ReadTsmProps(const TTsTreeNode& node, const TTsmNodeClassList& classes, TTsmProps& props) {
+    ReadTsmProps(node, TTsmLineProps(node.Props()), classes, props);
+}
+
+void ReadTsmProps(const TTsTreeNode& node, const TTsmLineProps& line, const TTsmNodeClassList& classes,
+                  TTsmProps& props) {
+    auto flag = [&](TTsmLineProps::Flag f) {
+        const TTsProperty* p = line.Flags[f];
+        return p && p->Value.Has(vkBool) && p->Value.Bool;
+    };
     props = TTsmProps();
     props.Name = node.Name();
     props.NodeClass = classes.NodeClassOf(props.Name);
-    const TTsProperties& p = node.Props();
-    props.IsResetter = BoolProp(p, u"mIsResetter");
-    props.IsOptional = BoolProp(p, u"mIsOptional");
-    props.IsTentative = BoolProp(p, u"mIsTentative");
-    props.IsOnce = BoolProp(p, u"mIsOnce");
-    props.IsOffContext = BoolProp(p, u"mIsOffContext");
-    props.IsInheriting = BoolProp(p, u"mIsInheriting");
-    props.IsPrepending = BoolProp(p, u"mIsPrepending");
-    props.IsNonConsuming = BoolProp(p, u"mIsNonConsuming");
-    if (const TTsProperty* source = p.Find(u"source")) props.Source = source->Value;
-    if (const TTsProperty* order = p.Find(u"mOrder"); order && order->Value.Has(vkInt)) props.Order = order->Value.Int;
-    if (const TTsProperty* path = p.Find(u"mPath"); path && path->Value.Has(vkString)) props.Path = path->Value.Str;
+    props.IsResetter = flag(TTsmLineProps::fResetter);
+    props.IsOptional = flag(TTsmLineProps::fOptional);
+    props.IsTentative = flag(TTsmLineProps::fTentative);
+    props.IsOnce = flag(TTsmLineProps::fOnce);
+    props.IsOffContext = flag(TTsmLineProps::fOffContext);
+    props.IsInheriting = flag(TTsmLineProps::fInheriting);
+    props.IsPrepending = flag(TTsmLineProps::fPrepending);
+    props.IsNonConsuming = flag(TTsmLineProps::fNonConsuming);
+    if (line.Source) props.Source = line.Source->Value;
+    if (line.Order && line.Order->Value.Has(vkInt)) props.Order = line.Order->Value.Int;
+    if (line.Path && line.Path->Value.Has(vkString)) props.Path = line.Path->Value.Str;
 }
 
+// Texts are built by appending: GCC 12 warns falsely about "literal" + string.
 WideString TsmSourceText(const TTsValue& source, const TObject* atHand) {
+    WideString s;
     if (source.Has(vkString)) {
-        WideString s = source.Str;
+        s = source.Str;
         // Stored line indexes count from 0; people count lines from 1.
-        if (source.Has(vkInt)) s += u":" + IntToStr(static_cast<int64_t>(source.Int) + 1);
-        return s;
+        if (source.Has(vkInt)) s.append(u":").append(IntToStr(static_cast<int64_t>(source.Int) + 1));
+    } else if (atHand) {
+        s.append(u"<").append(atHand->ClassName()).append(u" $").append(AddressText(atHand)).append(u">");
+    } else {
+        s = u"<unknown>";
     }
-    if (atHand) return u"<" + WideString(atHand->ClassName()) + u" $" + AddressText(atHand) + u">";
-    return u"<unknown>";
+    return s;
 }
+
+namespace {
+
+WideString QuotedName(const WideString& name) {
+    WideString s;
+    if (!name.empty()) s.append(u"'").append(name).append(u"' ");
+    return s;
+}
+
+}  // namespace
 
 WideString TsmTreeNodeText(const TTsTreeNode& node) {
     const TTsProperty* source = node.Props().Find(u"source");
     if (!source) return TsmSourceText(TTsValue(), &node);
-    WideString s;
-    if (!node.Name().empty()) s = u"'" + node.Name() + u"' ";
-    return s + TsmSourceText(source->Value, &node);
+    return QuotedName(node.Name()).append(TsmSourceText(source->Value, &node));
 }
 
 WideString TTsmNode::NodeText() const {
-    WideString s;
-    if (!Props.Name.empty()) s = u"'" + Props.Name + u"' ";
-    return s + TsmSourceText(Props.Source, this) + u" (ID " + IntToStr(Props.ID) + u")";
+    return QuotedName(Props.Name)
+        .append(TsmSourceText(Props.Source, this))
+        .append(u" (ID ")
+        .append(IntToStr(Props.ID))
+        .append(u")");
 }
 
 }  // namespace ts

@@ -304,10 +304,27 @@ public:
 
 // ---- Reading and naming -----------------------------------------------------
 
+// The model line properties of one tree node, found in one pass over its
+// properties; nil for those it does not have.
+struct TTsmLineProps {
+    enum Flag { fResetter, fOptional, fTentative, fOnce, fOffContext, fInheriting, fPrepending, fNonConsuming };
+    const TTsProperty* Flags[8] = {};
+    const TTsProperty* Source = nullptr;
+    const TTsProperty* Order = nullptr;
+    const TTsProperty* Path = nullptr;
+    const TTsProperty* Cond = nullptr;
+    const TTsProperty* MergesL = nullptr;
+    const TTsProperty* MergesR = nullptr;
+
+    explicit TTsmLineProps(const TTsProperties& props);
+};
+
 // Fills everything but the condition from a model tree node's properties;
 // node classes come from classes. Only Boolean values set flags and only
 // integer values set Order.
 void ReadTsmProps(const TTsTreeNode& node, const TTsmNodeClassList& classes, TTsmProps& props);
+void ReadTsmProps(const TTsTreeNode& node, const TTsmLineProps& line, const TTsmNodeClassList& classes,
+                  TTsmProps& props);
 
 // How a "source" value reads in messages: "name:line", or the object at
 // hand as "<Class $ADDRESS>", or "<unknown>".
