@@ -271,4 +271,18 @@ TEST(TsmMergeRules, NodesWithoutRecordsAreRefused) {
     } catch (const ETsmNoNodeInfo& e) {
         EXPECT_EQ(e.Message(), u"TMmNode has no assigned compilation info.");
     }
+
+    // Found while a node is merged, the error names that node.
+    TTsmMergeMachine named(compiler);
+    TTsValue source = TTsValue::FromStr(u"m.txt");
+    source.Int = 4;
+    source.Kinds |= vkInt;
+    named.InfoOf(*named.CreateDefinedNode()).Props.Source = source;
+    named.Defined.Add(std::make_unique<TMmNode>())->Parent = 0;
+    try {
+        named.Merge();
+        ADD_FAILURE() << "merged a child without a record";
+    } catch (const ETsmNoNodeInfo& e) {
+        EXPECT_EQ(e.Message(), u"TMmNode has no assigned compilation info. Node: m.txt:5");
+    }
 }
