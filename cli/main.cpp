@@ -43,7 +43,7 @@ std::string Usage() {
         name.resize(8, ' ');
         s += "  " + name + c.Summary + "\n";
     }
-    s += "  version  print the library version\n";
+    s += "  version print the library version\n";
     s +=
         "\n"
         "Run `tessarine COMMAND --help` for a command's arguments.\n"

@@ -1,0 +1,155 @@
+// Runs the built `tessarine` over the fixtures and compares its output.
+//
+// Two kinds of case:
+//  - examples/NAME.dump beside a model or script examples/NAME: the example
+//    must pass `tessarine check examples/NAME examples/NAME.dump`.
+//  - tests/cli/fixtures/CASE.args: the exit code on the first line
+//    ("exit N"), then one argument per line (paths relative to the
+//    repository root, where the command runs). CASE.out holds the expected
+//    stdout; CASE.err, when present, the expected stderr.
+//
+// To change an expectation on purpose, run the test with
+// TS_UPDATE_EXPECTED=1: it rewrites the .dump and .out files (and .err files
+// that exist) from what the command line prints now, and then passes.
+// Review the diff before committing it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <cctype>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kRoot = TS_SOURCE_DIR;
+
+struct CliCase {
+    std::string Name;
+    std::vector<std::string> Args;
+    int Exit = 0;
+    fs::path Out;          // expected stdout
+    fs::path Err;          // expected stderr, or empty
+    fs::path UpdateFrom;   // examples: the model whose dump rewrites Out
+};
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const fs::path& p, const std::string& text) {
+    std::ofstream f(p, std::ios::binary | std::ios::trunc);
+    f << text;
+}
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct Result {
+    int Exit = -1;
+    std::string Out, Err;
+};
+
+Result RunCli(const std::vector<std::string>& args, const std::string& name) {
+    const fs::path tmp = fs::temp_directory_path() / ("tessarine-cli-" + std::to_string(::getpid()) + "-" + name);
+    std::string cmd = "cd " + Quote(kRoot.string()) + " && " + Quote(TS_TESSARINE);
+    for (const std::string& a : args) cmd += " " + Quote(a);
+    cmd += " >" + Quote(tmp.string() + ".out") + " 2>" + Quote(tmp.string() + ".err");
+    const int status = std::system(cmd.c_str());
+    Result r;
+    r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.Out = ReadFile(tmp.string() + ".out");
+    r.Err = ReadFile(tmp.string() + ".err");
+    fs::remove(tmp.string() + ".out");
+    fs::remove(tmp.string() + ".err");
+    return r;
+}
+
+bool Updating() {
+    const char* v = std::getenv("TS_UPDATE_EXPECTED");
+    return v && *v && std::string(v) != "0";
+}
+
+std::vector<CliCase> Cases() {
+    std::vector<CliCase> cases;
+    for (const auto& e : fs::directory_iterator(kRoot / "examples")) {
+        const fs::path p = e.path();
+        if (p.extension() != ".dump") continue;
+        const fs::path model = p.parent_path() / p.stem();
+        const std::string rel = "examples/" + p.stem().string();
+        CliCase c;
+        c.Name = "example_" + p.stem().string();
+        c.Args = {"check", rel, rel + ".dump"};
+        c.Out = fs::path();  // check prints nothing when the dump matches
+        c.UpdateFrom = model;
+        cases.push_back(c);
+    }
+    for (const auto& e : fs::directory_iterator(kRoot / "tests/cli/fixtures")) {
+        const fs::path p = e.path();
+        if (p.extension() != ".args") continue;
+        std::ifstream f(p);
+        CliCase c;
+        c.Name = p.stem().string();
+        std::string line;
+        std::getline(f, line);
+        if (line.rfind("exit ", 0) == 0) c.Exit = std::stoi(line.substr(5));
+        while (std::getline(f, line)) c.Args.push_back(line);
+        c.Out = fs::path(p).replace_extension(".out");
+        if (fs::exists(fs::path(p).replace_extension(".err"))) c.Err = fs::path(p).replace_extension(".err");
+        cases.push_back(c);
+    }
+    std::sort(cases.begin(), cases.end(), [](const CliCase& a, const CliCase& b) { return a.Name < b.Name; });
+    for (CliCase& c : cases)
+        std::replace_if(c.Name.begin(), c.Name.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
+    return cases;
+}
+
+class CliFixture : public testing::TestWithParam<CliCase> {};
+
+// Failures name the command line, not the bytes of the case.
+[[maybe_unused]] void PrintTo(const CliCase& c, std::ostream* os) {
+    *os << "tessarine";
+    for (const std::string& a : c.Args) *os << " " << Quote(a);
+}
+
+}  // namespace
+
+TEST_P(CliFixture, PrintsWhatIsExpected) {
+    const CliCase& c = GetParam();
+    if (Updating()) {
+        if (!c.UpdateFrom.empty()) {
+            const std::string rel = "examples/" + c.UpdateFrom.filename().string();
+            Result r = RunCli({"dump", rel}, c.Name);
+            ASSERT_EQ(r.Exit, 0) << r.Err;
+            WriteFile(c.UpdateFrom.string() + ".dump", r.Out);
+        } else {
+            Result r = RunCli(c.Args, c.Name);
+            WriteFile(c.Out, r.Out);
+            if (!c.Err.empty()) WriteFile(c.Err, r.Err);
+        }
+        return;
+    }
+    Result r = RunCli(c.Args, c.Name);
+    EXPECT_EQ(r.Exit, c.Exit) << "stderr:\n" << r.Err << "stdout:\n" << r.Out;
+    const std::string expectedOut = c.Out.empty() ? std::string() : ReadFile(c.Out);
+    EXPECT_EQ(r.Out, expectedOut);
+    if (!c.Err.empty()) {
+        EXPECT_EQ(r.Err, ReadFile(c.Err));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, CliFixture, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<CliCase>& info) { return info.param.Name; });
