@@ -27,16 +27,19 @@ TSimpatInput::TSimpatInput(TStream& stream) : stream_(stream) {
     }
 }
 
-void TSimpatInput::SetPos(int64_t p) {
-    pos_ = p;
-    if (!mem_) stream_.SetPosition(p);
-}
-
 int TSimpatInput::ReadByteSlow() {
-    unsigned char b;
-    if (stream_.Read(&b, 1) != 1) return -1;
-    ++pos_;
-    return b;
+    if (pos_ < bufStart_ || pos_ >= bufStart_ + bufLen_) {
+        // Most matches are short: start small and double while a match runs
+        // on, so a short token does not pay for a large read.
+        size_t want = buf_.empty() ? 64 : std::min<size_t>(buf_.size() * 2, 65536);
+        buf_.resize(want);
+        stream_.SetPosition(pos_);
+        int64_t got = stream_.Read(buf_.data(), static_cast<int64_t>(want));
+        bufStart_ = pos_;
+        bufLen_ = got > 0 ? got : 0;
+        if (bufLen_ == 0) return -1;
+    }
+    return static_cast<unsigned char>(buf_[static_cast<size_t>(pos_++ - bufStart_)]);
 }
 
 bool TSimpatInput::Take(std::string_view bytes) {
@@ -56,9 +59,7 @@ bool TSimpatInput::Take(std::string_view bytes) {
     return true;
 }
 
-void TSimpatInput::Finish() {
-    if (mem_) stream_.SetPosition(pos_);
-}
+void TSimpatInput::Finish() { stream_.SetPosition(pos_); }
 
 // ---------------------------------------------------------------- character classes
 

@@ -264,13 +264,14 @@ size_t SimpatCacheSize();
 // ---------------------------------------------------------------- input
 
 // The matcher's view of a stream. Memory streams are read in place; other
-// streams go through Read and Seek. The stream's position is brought up to
-// date by Finish (MatchSimplePattern and TSimpatPattern::Match call it).
+// streams are read ahead in growing blocks, so that a file costs a system
+// call per block rather than per byte. The stream's position is brought up
+// to date by Finish (MatchSimplePattern and TSimpatPattern::Match call it).
 class TSimpatInput {
 public:
     explicit TSimpatInput(TStream& stream);
     int64_t Pos() const { return pos_; }
-    void SetPos(int64_t p);
+    void SetPos(int64_t p) { pos_ = p; }
     bool AtEnd() const { return pos_ >= size_; }
     int PeekByte() {
         int b = ReadByte();
@@ -313,6 +314,10 @@ private:
     const unsigned char* mem_ = nullptr;
     int64_t pos_ = 0;
     int64_t size_ = 0;
+    // Read-ahead of other streams: the bytes at [bufStart_, bufStart_ + bufLen_).
+    std::string buf_;
+    int64_t bufStart_ = 0;
+    int64_t bufLen_ = 0;
 };
 
 }  // namespace ts

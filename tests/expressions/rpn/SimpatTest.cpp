@@ -40,6 +40,17 @@ private:
     int64_t pos_ = 0;
 };
 
+// A plain stream that counts its reads.
+class TCountingStream : public TPlainStream {
+public:
+    using TPlainStream::TPlainStream;
+    int64_t Read(void* buffer, int64_t count) override {
+        ++reads;
+        return TPlainStream::Read(buffer, count);
+    }
+    int reads = 0;
+};
+
 // Bytes consumed by a match at offset 0, or -1 for no match; checks that
 // both stream kinds agree and that a failure leaves the position alone.
 int Consumed(std::u16string_view pattern, std::string input, std::string_view nl = "\n") {
@@ -162,6 +173,25 @@ TEST(Simpat, SetsAndEscapes) {
 
     // Non-ASCII characters are their UTF-8 bytes, repeated as a whole.
     EXPECT_EQ(Consumed(u"\u00e9+", "\xc3\xa9\xc3\xa9x"), 4);
+}
+
+TEST(Simpat, StreamsAreReadInBlocks) {
+    // A file is such a stream: one read per byte would be one system call
+    // per byte of input.
+    std::string line(5000, 'a');
+    line += "\nrest";
+    TCountingStream s(line);
+    ASSERT_TRUE(MatchSimplePattern(u"[^NL]* NL", s, "\n"));
+    EXPECT_EQ(s.Position(), 5001);
+    EXPECT_LT(s.reads, 20);
+    // Reading ahead must not move the stream past the match, nor away from
+    // its start after a failure.
+    s.reads = 0;
+    EXPECT_FALSE(MatchSimplePattern(u"LAT+ DIG", s, "\n"));
+    EXPECT_EQ(s.Position(), 5001);
+    EXPECT_TRUE(MatchSimplePattern(u"LAT LAT", s, "\n"));
+    EXPECT_EQ(s.Position(), 5003);
+    EXPECT_LT(s.reads, 10);
 }
 
 TEST(Simpat, Choices) {
