@@ -132,16 +132,11 @@ void JsonNumber(std::string& out, double f) {
         out += "null";
         return;
     }
+    // The shortest text that reads back the same (17 digits always do).
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.17g", f);
-    // The shortest text that reads back the same.
     for (int prec = 1; prec <= 17; ++prec) {
-        char tryBuf[32];
-        std::snprintf(tryBuf, sizeof tryBuf, "%.*g", prec, f);
-        if (std::strtod(tryBuf, nullptr) == f) {
-            out += tryBuf;
-            return;
-        }
+        std::snprintf(buf, sizeof buf, "%.*g", prec, f);
+        if (std::strtod(buf, nullptr) == f) break;
     }
     out += buf;
 }
