@@ -11,7 +11,8 @@
 // To change an expectation on purpose, run the test with
 // TS_UPDATE_EXPECTED=1: it rewrites the .dump and .out files (and .err files
 // that exist) from what the command line prints now, and then passes.
-// Review the diff before committing it.
+// Review the diff before committing it. A new example gets an expectation
+// the same way: create an empty examples/NAME.dump first.
 #include <gtest/gtest.h>
 
 #include <algorithm>
