@@ -121,6 +121,11 @@ public:
     void Delete(int index);  // frees the entry's object
     std::unique_ptr<TObject> Extract(int index);
     void Clear();
+    // Room for this many entries, so that a collection of known size is
+    // filled without regrowing.
+    void Reserve(int count) {
+        if (count > 0) entries_.reserve(static_cast<size_t>(count));
+    }
 
     bool Has(std::u16string_view key) const;    // "*": not empty
     bool Remove(std::u16string_view key);       // "*": clears

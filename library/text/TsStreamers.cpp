@@ -243,6 +243,7 @@ TTsTreeNode& TTsmTextStreamer::BuildNode() {
     if (HasLowerCase(p.Name) && (p.IsPrepending || (!p.IsOffContext && p.Cond.empty()))) p.IsInheriting = true;
 
     TTsProperties& props = node.Props();
+    props.Reserve(14);  // every property a line can have
     props.SetValue(u"source", p.Source);
     if (!p.Path.empty()) props.SetValue(u"mPath", TTsValue::FromStr(Trim(p.Path)));
     if (!p.Cond.empty()) props.SetValue(u"mCond", TTsValue::FromStr(Trim(p.Cond)));
