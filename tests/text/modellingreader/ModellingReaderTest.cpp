@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "library/modelling/TsmNodes.h"
@@ -45,6 +46,15 @@ void DumpInto(const TTsTreeNode& node, int depth, std::string& out) {
 std::string Dump(const TTsTreeNode& root) {
     std::string out;
     DumpInto(root, 0, out);
+    return out;
+}
+
+std::string CrLf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
     return out;
 }
 
@@ -267,4 +277,19 @@ TEST(ModellingReaderDiffers, MalformedInputIsAMismatch) {
     EXPECT_THAT(ModellingError<ETsmNoMatchingNode>("a \"p\n"), HasSubstr("No child nodes match the input."));
     EXPECT_EQ(NativeReason("(a = x\n"), "no closing bracket for '(off-context)'");
     EXPECT_THAT(ModellingError<ETsmMismatch>("(a = x\n"), HasSubstr("input: @"));
+}
+
+TEST(ModellingReader, ExampleModelsReadAsTheNativeReaderReadsThem) {
+    int seen = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(TS_SOURCE_DIR) + "/examples")) {
+        if (entry.path().extension() != ".txt") continue;
+        const std::string text = LoadFileBytes(Utf8ToWide(entry.path().string()));
+        for (const std::string& t : {text, CrLf(text)}) {
+            const std::string native = Dump(*ReadNative(t));
+            EXPECT_EQ(Dump(*ReadModelling(t)), native) << entry.path();
+            EXPECT_GT(native.size(), 200u);
+        }
+        ++seen;
+    }
+    EXPECT_GE(seen, 3);
 }

@@ -1,0 +1,55 @@
+// Running a simple line model over 10 MiB of "key = value" lines with
+// comments and blank lines: the engine's cost per line and per byte.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "library/modelling/TsmCompiler.h"
+#include "library/text/TsStreamers.h"
+
+namespace {
+
+const char* const kModel =
+    "END? eof\n"
+    "LINE\n"
+    "  \"blank\"? eof\n"
+    "  \"comment\" % SP* #\n"
+    "  \"pair\" =\n"
+    "    .? \"key\" % ID+\n"
+    "    . _ =\n"
+    "    .? \"value\" % SP* ANY*\n";
+
+std::string Input(size_t bytes) {
+    static const char* const kLines[] = {
+        "# settings of the test server\n",
+        "host_name = test.example.org\n",
+        "port = 8080\n",
+        "\n",
+        "greeting=Hello, world of line models\n",
+        "timeout_seconds   =   30\n",
+    };
+    std::string text;
+    text.reserve(bytes + 64);
+    for (size_t i = 0; text.size() < bytes; ++i) text += kLines[i % std::size(kLines)];
+    return text;
+}
+
+void LineModel(benchmark::State& state) {
+    auto tree = ts::TTsmNativeStreamer::ReadFrom(std::make_unique<ts::TStringStream>(kModel));
+    ts::TTsmCompiler compiler;
+    compiler.Compile(*tree);
+    compiler.Options.LineBreak = u"\n";
+    ts::TStringStream input(Input(10u << 20));
+    int64_t lines = 0;
+    for (auto _ : state) {
+        input.Seek(0, ts::TSeekOrigin::soBeginning);
+        auto result = compiler.Modell(input);
+        lines = result->ResultRoot()->ChildCount();
+        benchmark::DoNotOptimize(result.get());
+    }
+    state.counters["lines"] = static_cast<double>(lines);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * input.Size());
+}
+BENCHMARK(LineModel)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,68 @@
+// Reading a generated model text of about 20,000 lines with each text model
+// reader: the hand-written native reader and the modelling reader, which
+// runs the canonical model over the text. Their ratio is the price of
+// reading models with the library's own engine.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "library/text/TsStreamers.h"
+#include "library/text/modellingreader/TsmModellingStreamer.h"
+
+namespace {
+
+// Typical lines of user models, nested, with comments and blank lines.
+std::string GeneratedModel(int lines) {
+    static const char* const kLines[] = {
+        "; a generated model",
+        "(field) % [^,]*",
+        "(quoted) = \"",
+        "  \"text\" % [^\"]*",
+        "  END = \"",
+        "",
+        "END? eof",
+        "LINE",
+        "  \"blank\"? eof",
+        "  \"comment\" % SP* ; ANY*",
+        "  1? \"header\" = [",
+        "    \"name\" % [^]]+",
+        "    END = ]",
+        "  \"record\" =",
+        "    .? \"key\"... % ID+",
+        "      @name + (value...) \"k\\v\" = x",
+        "    0? % SP+ + SP+",
+        "    .^ quoted + field",
+        "    2? field",
+        "    ! = ,",
+    };
+    std::string text;
+    for (int i = 0; i < lines; ++i) {
+        text += kLines[i % std::size(kLines)];
+        text += "\r\n";
+    }
+    return text;
+}
+
+constexpr int kLines = 20000;
+
+void NativeReader(benchmark::State& state) {
+    const std::string text = GeneratedModel(kLines);
+    for (auto _ : state) {
+        auto root = ts::TTsmNativeStreamer::ReadFrom(std::make_unique<ts::TStringStream>(text));
+        benchmark::DoNotOptimize(root.get());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(NativeReader)->Unit(benchmark::kMillisecond);
+
+void ModellingReader(benchmark::State& state) {
+    const std::string text = GeneratedModel(kLines);
+    for (auto _ : state) {
+        auto root = ts::TTsmModellingStreamer::ReadFrom(std::make_unique<ts::TStringStream>(text));
+        benchmark::DoNotOptimize(root.get());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(ModellingReader)->Unit(benchmark::kMillisecond);
+
+}  // namespace
