@@ -53,6 +53,9 @@ BENCHMARK(BM_ConditionExpression);
 static void BM_ConditionExactMatchReused(benchmark::State& state) { RunCondition(state, u"= abc", true); }
 BENCHMARK(BM_ConditionExactMatchReused);
 
+static void BM_ConditionSimplePatternReused(benchmark::State& state) { RunCondition(state, u"% ID+ SP", true); }
+BENCHMARK(BM_ConditionSimplePatternReused);
+
 static void BM_ConditionExpressionReused(benchmark::State& state) {
     RunCondition(state, u"? $ 'abc' cmp_eq", true);
 }

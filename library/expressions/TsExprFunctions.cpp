@@ -223,9 +223,8 @@ bool TFnCmpHex::Match(TStream& input, std::string_view v) { return MatchExact(in
 
 bool TFnCmpPattern::Match(TStream& input, std::string_view v) {
     if (v.empty()) throw ETsEmptyFuncArgument(&Expression(), ClassName());
-    const TTsOptions& o = Expression().Options;
-    RawByteString nl = WideToBytes(o.Codepage, o.LineBreak);
-    return MatchSimplePattern(PatternText(v), input, nl);
+    // The line break is converted once per expression, not per test.
+    return MatchSimplePattern(PatternText(v), input, Expression().LineBreakBytes());
 }
 
 // ---- nodes and position ----------------------------------------------------------------

@@ -449,6 +449,16 @@ void TTsExpression::Evaluate(TTsExpressionResult& result) {
     result = ExpressionResult;
 }
 
+const RawByteString& TTsExpression::LineBreakBytes() {
+    if (!lineBreakReady_ || lineBreakCodepage_ != Options.Codepage || lineBreakText_ != Options.LineBreak) {
+        lineBreakBytes_ = WideToBytes(Options.Codepage, Options.LineBreak);
+        lineBreakText_ = Options.LineBreak;
+        lineBreakCodepage_ = Options.Codepage;
+        lineBreakReady_ = true;
+    }
+    return lineBreakBytes_;
+}
+
 TTsValue TTsExpression::EvaluateValue() {
     TTsExpressionResult r;
     Evaluate(r);

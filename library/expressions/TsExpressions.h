@@ -332,6 +332,9 @@ public:
     TTsValue EvaluateValue();
     // The text errors quote.
     virtual WideString ExpressionText() const { return Text; }
+    // Options.LineBreak in Options.Codepage. Kept between evaluations (a
+    // pattern test needs it every time) and redone when either changes.
+    const RawByteString& LineBreakBytes();
 
     // The extended part of v, created (and v given valCustom) when missing.
     TTsRpnValueEx& Extended(TRpnScalar& v);
@@ -359,6 +362,11 @@ private:
     // successful one, which Result and ExpressionResult may refer to.
     std::vector<std::unique_ptr<TTsRpnValueEx>> values_;
     std::vector<std::unique_ptr<TTsRpnValueEx>> keptValues_;
+    // LineBreakBytes() and what it was made from.
+    RawByteString lineBreakBytes_;
+    WideString lineBreakText_;
+    int32_t lineBreakCodepage_ = 0;
+    bool lineBreakReady_ = false;
 };
 
 }  // namespace ts

@@ -6,6 +6,7 @@
 #include "ExprTestUtil.h"
 #include "library/expressions/TsExprFunctions.h"
 #include "library/expressions/rpn/Simpat.h"
+#include "library/script/charset/Charsets.h"
 
 using namespace ts;
 using namespace ts::test;
@@ -170,6 +171,29 @@ TEST(TsConditions, SimplePatterns) {
     EXPECT_EQ(MessageOf<ETsEmptyFuncArgument>([] { RunCond(u"%", "x"); }),
               u"Function TFnCmpPattern of RPN expression ''' cmp_pat' expects a non-empty argument.");
     EXPECT_THROW(RunCond(u"% |x", "x"), ESimpatHasEmptyChoice);
+}
+
+TEST(TsConditions, ReusedPatternObjectFollowsItsOptions) {
+    // The engine keeps one object per node and tests it again and again; the
+    // line break it matches must follow the options it has at each test.
+    TTsCondition c = Compile(u"% NL x");
+    TStringStream in(std::string("\nx\r\nx\n\0x", 9));
+    auto root = std::make_unique<TTsTreeNode>(u"r");
+    TTsCondEnvironment env;
+    env.BaseNode = root.get();
+    env.Input = &in;
+    std::unique_ptr<TTsCondExpression> e = CreateConditionObject(c, env);
+    EXPECT_FALSE(e->EvaluateValue().Bool);  // CR LF by default
+    e->Options.LineBreak = u"\n";
+    EXPECT_TRUE(e->EvaluateValue().Bool);
+    EXPECT_EQ(in.Position(), 2);
+    e->Options.LineBreak = u"\r\n";
+    EXPECT_TRUE(e->EvaluateValue().Bool);
+    EXPECT_EQ(in.Position(), 5);
+    e->Options.LineBreak = u"\n";
+    e->Options.Codepage = CpUtf16Bytes;  // the same text, other bytes
+    EXPECT_TRUE(e->EvaluateValue().Bool);
+    EXPECT_EQ(in.Position(), 8);
 }
 
 TEST(TsConditions, ExpressionConditions) {
