@@ -29,7 +29,7 @@ std::string GeneratedModel(int lines) {
         "    END = ]",
         "  \"record\" =",
         "    .? \"key\"... % ID+",
-        "      @name + (value...) \"k\\v\" = x",
+        "      name + (value...) + more = x",
         "    0? % SP+ + SP+",
         "    .^ quoted + field",
         "    2? field",

@@ -465,12 +465,48 @@ void ClaimResult(TTsmNode& n, TTsTreeNode* result) {
     }
 }
 
+void BuildChildren(TTsmNode& n) {
+    TTsmCompiler& c = *n.Compiler;
+    const TTsmProps& props = n.Props;
+    if (props.ID >= 0 && static_cast<size_t>(props.ID) < c.Table.size() && c.Table[static_cast<size_t>(props.ID)])
+        n.ChildSummary = c.Table[static_cast<size_t>(props.ID)]->ChildSummary;
+    n.Children.clear();
+    n.Children.reserve(props.Children.size());
+    for (TMmID id : props.Children) {
+        const TTsmNodeInfo* info =
+            id >= 0 && static_cast<size_t>(id) < c.Table.size() ? c.Table[static_cast<size_t>(id)].get() : nullptr;
+        if (!info) throw ETsmModelling(&c, u"Node %s refers to a child ID %d that has no record.", {n.NodeText(), id});
+        if (info->Props.IsOffContext) continue;
+        TTsmNodeClass cls = info->Props.NodeClass ? info->Props.NodeClass : &TTsmNode::Class;
+        std::unique_ptr<TTsmNode> child = cls->Create(c, &n, info->Props);
+        if (!child) throw ETsmModelling(&c, u"Node class %s has no instances. Node: %s.", {cls->Name, n.NodeText()});
+        child->ChildSummary = info->ChildSummary;
+        n.Children.push_back(std::move(child));
+    }
+    n.ChildrenBuilt = true;
+}
+
+// A kept child back to the state of a new one. Its own children are reset
+// when it runs; until then Modelled keeps them out of DiscardResult.
+void ResetChild(TTsmNode& n) {
+    n.MatchCount = 0;
+    n.CurrentChild = 0;
+    n.MatchedChild = -1;
+    n.Tried = false;
+    n.Result = nullptr;
+    n.OwnsResult = false;
+    n.CreatedResult = nullptr;
+    n.Modelled = false;
+    n.StartSpan = n.InnerSpan = n.EndSpan = TTsmSpan{};
+}
+
 }  // namespace
 
 std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const TTsmSpan& span) {
     TDepthGuard depth(*this);
     TTsmCompiler& c = *Compiler;
-    Children.clear();
+    Modelled = true;
+    ResultLogStart = static_cast<int32_t>(c.RunState->CreatedLog.size());
     CreateResultNode(parentResult);
 
     TStream& in = c.CurrentInput();
@@ -480,19 +516,12 @@ std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const
     SetSpan(*this, InnerSpan, TsmInnerProp, TsmInnerGlobalProp);
     EndSpan = {};
 
-    if (Props.ID >= 0 && static_cast<size_t>(Props.ID) < c.Table.size() && c.Table[static_cast<size_t>(Props.ID)])
-        ChildSummary = c.Table[static_cast<size_t>(Props.ID)]->ChildSummary;
-    Children.reserve(Props.Children.size());
-    for (TMmID id : Props.Children) {
-        const TTsmNodeInfo* info =
-            id >= 0 && static_cast<size_t>(id) < c.Table.size() ? c.Table[static_cast<size_t>(id)].get() : nullptr;
-        if (!info) throw ETsmModelling(&c, u"Node %s refers to a child ID %d that has no record.", {NodeText(), id});
-        if (info->Props.IsOffContext) continue;
-        TTsmNodeClass cls = info->Props.NodeClass ? info->Props.NodeClass : &TTsmNode::Class;
-        std::unique_ptr<TTsmNode> child = cls->Create(c, this, info->Props);
-        if (!child) throw ETsmModelling(&c, u"Node class %s has no instances. Node: %s.", {cls->Name, NodeText()});
-        child->ChildSummary = info->ChildSummary;
-        Children.push_back(std::move(child));
+    if (ChildrenBuilt) {
+        // The same record gives the same children: reset them to how they
+        // would be made afresh, without making them again.
+        for (auto& child : Children) ResetChild(*child);
+    } else {
+        BuildChildren(*this);
     }
     MatchCount = 0;
     CurrentChild = 0;
@@ -501,6 +530,9 @@ std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const
     std::unique_ptr<Exception> e;
     if (!Children.empty()) e = ChildLoop(*this);
     Finish(e.get());
+    // The root keeps its children's results whatever happens: their entries
+    // are not needed any more.
+    if (!e && ParentNode && !ParentNode->ParentNode) c.RunState->CreatedLog.resize(static_cast<size_t>(ResultLogStart));
     return e;
 }
 
@@ -531,6 +563,7 @@ void TTsmNode::CreateResultNode(TTsTreeNode* parentResult) {
             Result = rs.Finder.Make();
         }
         ClaimResult(*this, Result);
+        if (CreatedResult) rs.CreatedLog.push_back(CreatedResult);
     } else {
         Result = parentResult;
     }
@@ -546,12 +579,20 @@ void TTsmNode::Finish(const Exception* error) {
 }
 
 void TTsmNode::DiscardResult() {
+    // A node that did not run in this pass holds nothing of it.
+    if (!Modelled) return;
     for (auto& child : Children) child->DiscardResult();
-    if (CreatedResult) {
-        // A created result is never a root: roots are made only for the model's root.
-        if (CreatedResult->Parent()) CreatedResult->Destroy();
-        CreatedResult = nullptr;
+    if (TTsmRunState* rs = Compiler->RunState.get()) {
+        // Newest first: a node is never older than its descendants.
+        std::vector<TTsTreeNode*>& log = rs->CreatedLog;
+        const size_t start = static_cast<size_t>(ResultLogStart);
+        while (log.size() > start) {
+            TTsTreeNode* r = log.back();
+            log.pop_back();
+            if (r->Parent()) r->Destroy();
+        }
     }
+    CreatedResult = nullptr;
     if (OwnsResult) Result = nullptr;
     OwnsResult = false;
 }

@@ -116,6 +116,10 @@ struct TTsmRunState {
     // By node ID: 0 not looked at, 1 the path is one plain name, 2 it needs the finder.
     std::vector<int8_t> PathKinds;
     RawByteString LineBytes;   // LINE's read buffer, reused
+    // Result nodes created by the nodes being modelled, oldest first: a
+    // failed node frees everything created since its run began, also what
+    // earlier successes of its children made.
+    std::vector<TTsTreeNode*> CreatedLog;
 };
 
 // A compiler's own function registry: a copy of the process-wide one.

@@ -262,6 +262,11 @@ TEST(Engine, FailedNodesFreeOnlyWhatTheyCreated) {
     std::unique_ptr<TTsmSlicer> s = compiler.Modell(in);
     EXPECT_EQ(Outline(*s), "a [x]\nb [yw]\n");
 
+    // A failed node frees what all runs of its children made, not only
+    // what each child made last.
+    Engine repeated("^ =\n  \"x\" = a\n  END = ;\n\"y\" = aab\n", "aab");
+    EXPECT_EQ(Outline(repeated.Run()), "y [aab]\n");
+
     // A failed node's fresh path is freed whole.
     Engine deep("^ \"p\\q\" = x\n  = z\n\"r\" = x\n", "x");
     EXPECT_EQ(Outline(deep.Run()), "r [x]\n");
