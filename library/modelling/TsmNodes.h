@@ -143,8 +143,16 @@ public:
     TTsTreeNode* Result = nullptr;  // in the result tree; see OwnsResult
     bool OwnsResult = false;        // Result is this node's own, not the parent's
     // The topmost result node this node's run created (Result or an
-    // ancestor of it): what DiscardResult frees. Nil when it created none.
+    // ancestor of it); nil when Result was only found. Only a node that
+    // created its result owns it.
     TTsTreeNode* CreatedResult = nullptr;
+    // Engine bookkeeping: Children are kept from run to run and reset rather
+    // than rebuilt (they always come from the same record); Modelled marks a
+    // node whose ModellNode ran since its parent's run began.
+    bool ChildrenBuilt = false;
+    bool Modelled = false;
+    // Where this node's run began in the run's log of created result nodes.
+    int32_t ResultLogStart = 0;
     TTsmSpan StartSpan, InnerSpan, EndSpan;
 
     // Makes or finds Result under the parent's result node.
