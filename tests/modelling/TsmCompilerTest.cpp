@@ -239,3 +239,60 @@ TEST(TsmCompiler, CanonicalModelsCompile) {
     EXPECT_TRUE(line);
     EXPECT_TRUE(model->Table[0]->ChildSummary.IsCyclic);
 }
+
+TEST(TsmCompiler, RandomModelsCompileConsistentlyOrFailCleanly) {
+    // Small random trees with every merge feature: each compiles to a table
+    // whose references all resolve, or fails with the library's own error.
+    const char16_t* names[] = {u"a", u"b", u"x", u"END", u"FAIL"};
+    int compiled = 0;
+    for (uint32_t seed = 1; seed <= 300; ++seed) {
+        uint32_t state = seed * 2654435761u;
+        auto pick = [&](uint32_t n) {
+            state = state * 1664525u + 1013904223u;
+            return (state >> 8) % n;
+        };
+        auto root = std::make_unique<TTsTreeNode>();
+        std::vector<TTsTreeNode*> nodes{root.get()};
+        const uint32_t count = 4 + pick(10);
+        for (uint32_t i = 0; i < count; ++i) {
+            TTsTreeNode* n = nodes[pick(static_cast<uint32_t>(nodes.size()))]->AddChild(names[pick(5)]);
+            TTsProperties& p = n->Props();
+            p.SetValue(u"source", TTsValue::FromStr(u"r"));
+            p.SetValue(u"mIsOffContext", TTsValue::FromBool(pick(3) == 0));
+            p.SetValue(u"mIsInheriting", TTsValue::FromBool(pick(6) == 0));
+            p.SetValue(u"mIsPrepending", TTsValue::FromBool(pick(5) == 0));
+            p.SetValue(u"mIsNonConsuming", TTsValue::FromBool(pick(4) == 0));
+            p.SetValue(u"mIsOnce", TTsValue::FromBool(pick(6) == 0));
+            if (pick(4) == 0) p.SetValue(u"mOrder", TTsValue::FromInt(static_cast<int32_t>(pick(3))));
+            if (pick(2)) p.SetValue(u"mCond", TTsValue::FromStr(u"= q"));
+            if (pick(3) == 0)
+                p.SetValue(pick(2) ? u"mMergesL" : u"mMergesR",
+                           TTsValue::FromStr((pick(2) ? u"." : u"") + WideString(names[pick(3)])));
+            nodes.push_back(n);
+        }
+        TTsmCompiler compiler;
+        try {
+            compiler.Compile(*root);
+        } catch (const Exception&) {
+            continue;
+        }
+        ++compiled;
+        const auto& table = compiler.Table;
+        for (size_t i = 0; i < table.size(); ++i) {
+            if (!table[i]) continue;
+            const TTsmProps& props = table[i]->Props;
+            EXPECT_EQ(props.ID, static_cast<TMmID>(i)) << seed;
+            int implicitEnds = 0;
+            for (TMmID c : props.Children) {
+                ASSERT_TRUE(c >= 0 && static_cast<size_t>(c) < table.size() && table[static_cast<size_t>(c)])
+                    << "seed " << seed << ": node " << i << " has a removed child " << c;
+                const TTsmProps& child = table[static_cast<size_t>(c)]->Props;
+                if (child.IsImplicit() && child.NodeClass == &TTsmEnd::Class) ++implicitEnds;
+            }
+            EXPECT_LE(implicitEnds, 1) << seed;
+        }
+        EXPECT_NO_THROW(compiler.DumpCompiled(0)) << seed;
+    }
+    // The generator must not only make models that fail.
+    EXPECT_GT(compiled, 20);
+}
