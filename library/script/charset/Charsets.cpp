@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "support/Exception.h"
 #include "support/Format.h"
@@ -200,6 +201,28 @@ ConverterPtr OpenConverter(int32_t codepage) {
     return cnv;
 }
 
+// Opening a converter costs far more than a short conversion, and conditions
+// convert a few bytes per test: keep the last few converters of this thread
+// open. Each use resets the converter and sets its callbacks afresh.
+UConverter* CachedConverter(int32_t codepage) {
+    struct Slot {
+        int32_t Codepage;
+        ConverterPtr Cnv;
+    };
+    thread_local std::vector<Slot> cache;
+    for (size_t i = 0; i < cache.size(); ++i)
+        if (cache[i].Codepage == codepage) {
+            if (i) std::swap(cache[i], cache[0]);  // most recent first
+            ucnv_reset(cache[0].Cnv.get());
+            return cache[0].Cnv.get();
+        }
+    ConverterPtr cnv = OpenConverter(codepage);
+    constexpr size_t kMaxOpen = 8;
+    if (cache.size() == kMaxOpen) cache.pop_back();
+    cache.insert(cache.begin(), Slot{codepage, std::move(cnv)});
+    return cache[0].Cnv.get();
+}
+
 // Every undecodable byte sequence becomes one U+FFFD, whatever the
 // converter's own substitution character is.
 void ToUnicodeReplace(const void*, UConverterToUnicodeArgs* args, const char*, int32_t, UConverterCallbackReason reason,
@@ -254,18 +277,18 @@ WideString BytesToWide(int32_t codepage, std::string_view bytes, int32_t expecte
                                            (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
         return out;
     }
-    ConverterPtr cnv = OpenConverter(codepage);
+    UConverter* cnv = CachedConverter(codepage);
     UErrorCode err = U_ZERO_ERROR;
-    ucnv_setToUCallBack(cnv.get(), ToUnicodeReplace, nullptr, nullptr, nullptr, &err);
+    ucnv_setToUCallBack(cnv, ToUnicodeReplace, nullptr, nullptr, nullptr, &err);
     WideString out(bytes.size() + 1, u'\0');
     int32_t srcLen = static_cast<int32_t>(std::min<size_t>(bytes.size(), INT32_MAX / 2 - 1));
-    int32_t n = ucnv_toUChars(cnv.get(), reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
+    int32_t n = ucnv_toUChars(cnv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
                               bytes.data(), srcLen, &err);
     if (err == U_BUFFER_OVERFLOW_ERROR) {
         err = U_ZERO_ERROR;
-        ucnv_reset(cnv.get());
+        ucnv_reset(cnv);
         out.assign(static_cast<size_t>(n) + 1, u'\0');
-        n = ucnv_toUChars(cnv.get(), reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
+        n = ucnv_toUChars(cnv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
                           bytes.data(), srcLen, &err);
     }
     if (U_FAILURE(err)) return {};
@@ -287,14 +310,14 @@ RawByteString WideToBytes(int32_t codepage, std::u16string_view text, int32_t ex
     // The platform converts zero-terminated text.
     if (size_t z = text.find(u'\0'); z != std::u16string_view::npos) text = text.substr(0, z);
     if (text.empty()) return {};
-    ConverterPtr cnv = OpenConverter(codepage);
+    UConverter* cnv = CachedConverter(codepage);
     bool lost = false;
     UErrorCode err = U_ZERO_ERROR;
-    ucnv_setFromUCallBack(cnv.get(), FromUnicodeReplace, &lost, nullptr, nullptr, &err);
+    ucnv_setFromUCallBack(cnv, FromUnicodeReplace, &lost, nullptr, nullptr, &err);
     int32_t srcLen = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX / 8 - 1));
-    RawByteString out(static_cast<size_t>(UCNV_GET_MAX_BYTES_FOR_STRING(srcLen, ucnv_getMaxCharSize(cnv.get()))) + 1,
+    RawByteString out(static_cast<size_t>(UCNV_GET_MAX_BYTES_FOR_STRING(srcLen, ucnv_getMaxCharSize(cnv))) + 1,
                       '\0');
-    int32_t n = ucnv_fromUChars(cnv.get(), out.data(), static_cast<int32_t>(out.size()),
+    int32_t n = ucnv_fromUChars(cnv, out.data(), static_cast<int32_t>(out.size()),
                                 reinterpret_cast<const UChar*>(text.data()), srcLen, &err);
     if (U_FAILURE(err)) return {};
     if (lost && requireLossless)

@@ -108,3 +108,21 @@ TEST(Charsets, LosslessErrorOnlyWhenRequired) {
     EXPECT_THROW(WideToBytes(CpUtf8, WideString(u"a") + char16_t(0xD800), -1, true), EConvertError);
     EXPECT_EQ(WideToBytes(CpUtf8, WideString(u"a") + char16_t(0xD800) + u"b"), "a?b");
 }
+
+TEST(Charsets, ReusedConvertersCarryNoStateBetweenCalls) {
+    // A sequence cut in the middle of a double-byte character must not leak
+    // into the next conversion with the same code page.
+    std::string cut = "\x82";  // first byte of a Shift_JIS character
+    WideString first = BytesToWide(932, cut);
+    EXPECT_EQ(BytesToWide(932, "\x82\xa0"), u"\u3042");
+    EXPECT_EQ(BytesToWide(932, cut), first);
+    // A lossless failure leaves the converter usable, and a lossy call after it
+    // still replaces without raising.
+    EXPECT_THROW(WideToBytes(1251, u"\u4e2d", -1, true), EConvertError);
+    EXPECT_EQ(WideToBytes(1251, u"\u4e2d\u0416"), "?\xc6");
+    EXPECT_EQ(WideToBytes(1251, u"\u0416", -1, true), "\xc6");
+    // More code pages than the converters kept open.
+    for (int cp : {1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258, 866, 20866, 28591})
+        EXPECT_EQ(BytesToWide(cp, "abc"), u"abc") << cp;
+    EXPECT_EQ(BytesToWide(20866, "\xeb"), u"\u041a");
+}
