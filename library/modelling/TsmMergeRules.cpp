@@ -39,7 +39,8 @@ TMmID TTsmMergeMachine::TakeMergedChild(TMmID childId, const TMmNode& mergeRef) 
     // of the merged graph. Copying it would open the cycle again one level
     // deeper on every merge, without end; it is kept when it already
     // consumes as the reference asks.
-    if (InfoOf(childId).Props.IsNonConsuming == nonConsuming) {
+    // (A fresh copy has the merged node as its parent: no need to look.)
+    if (InfoOf(childId).Props.IsNonConsuming == nonConsuming && Merged[childId].Parent != CurrentNode()) {
         int steps = Merged.Count();
         for (TMmID v = CurrentNode(); v != MmNoID && steps-- > 0; v = Merged[v].Parent)
             if (v == childId) return childId;
