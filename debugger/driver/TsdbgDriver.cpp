@@ -30,7 +30,7 @@ int TCompileDriver::WorkerProcedure() {
         return !Cancelled();
     };
     if (!step(0)) return WorkerCancelled;
-    InputTree = ReadModelText(Source, Reader);
+    InputTree = ReadModelText(Source, Reader, &cancel_);
     if (!step(1)) return WorkerCancelled;
     Compiler = std::make_unique<TTsdbgCompiler>();
     // Model text is UTF-8 here: conditions become bytes the same way.

@@ -2,8 +2,10 @@
 #include "debugger/driver/TsdbgSource.h"
 
 #include <filesystem>
+#include <optional>
 
 #include "library/script/charset/Charsets.h"
+#include "library/modelling/TsmEngine.h"
 #include "library/script/TsScript.h"
 #include "library/text/TsStreamers.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
@@ -32,6 +34,25 @@ WideString DecodeUtf16(std::string_view bytes, bool bigEndian) {
     }
     return text;
 }
+
+// The memo text as the readers see it: a string stream that stops giving
+// bytes once its run is cancelled.
+class TMemoStream : public TStringStream {
+    TS_CLASS(TMemoStream)
+public:
+    TMemoStream(RawByteString bytes, const TTsmCancelToken* cancel) : TStringStream(std::move(bytes)) {
+        if (cancel) cancel_ = *cancel;
+    }
+    int64_t Read(void* buffer, int64_t count) override {
+        if (cancel_ && cancel_->IsCancelled()) throw EReadError(u"Reading the model text was cancelled.");
+        return TStringStream::Read(buffer, count);
+    }
+    // Node sources and messages name the text as the string stream it is.
+    WideString Description() const override { return u"<StringStream>"; }
+
+private:
+    std::optional<TTsmCancelToken> cancel_;
+};
 
 }  // namespace
 
@@ -70,8 +91,9 @@ WideString LineBreaksToCrLf(std::u16string_view text) {
 
 RawByteString MemoTextToBytes(std::u16string_view text) { return WideToBytes(CpSystem, text); }
 
-std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader) {
-    auto stream = std::make_unique<TStringStream>(MemoTextToBytes(text));
+std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader,
+                                           const TTsmCancelToken* cancel) {
+    auto stream = std::make_unique<TMemoStream>(MemoTextToBytes(text), cancel);
     std::unique_ptr<TTsTextStreamer> streamer;
     if (reader == TModelReader::Native)
         streamer = std::make_unique<TTsmNativeStreamer>();

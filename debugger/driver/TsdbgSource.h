@@ -18,6 +18,8 @@
 
 namespace ts {
 
+class TTsmCancelToken;
+
 inline constexpr int32_t SystemCodepage = 65001;
 
 struct TLoadedSource {
@@ -44,7 +46,10 @@ RawByteString MemoTextToBytes(std::u16string_view text);
 enum class TModelReader { Modelling, Native };
 
 // Reads model text into a model tree with the chosen reader, decoding the
-// bytes of MemoTextToBytes.
-std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader);
+// bytes of MemoTextToBytes. When cancel is cancelled, the reader's next read
+// of the text fails (the modelling reader reads it line by line), so a long
+// read stops soon after a cancel.
+std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader,
+                                           const TTsmCancelToken* cancel = nullptr);
 
 }  // namespace ts

@@ -163,3 +163,21 @@ TEST(TsdbgDriver, CancelledRunsEndWithCode11AndFreeTheirResults) {
     EXPECT_EQ(d.ErrorMessage, earlier);
     EXPECT_EQ(d.Worker, nullptr);
 }
+
+TEST(TsdbgDriver, ACancelStopsALongRead) {
+    WideString big;
+    for (int i = 0; i < 20000; ++i) big += u"n" + IntToStr(i) + u" = x\r\n";
+    TCompileDriver d;
+    std::atomic<bool> reading{false};
+    d.OnWorkerStep = [&](int step) {
+        if (step == 0) reading = true;
+    };
+    d.StartCompile(big, 2);
+    while (!reading) std::this_thread::yield();
+    d.StopWorker();
+    TSyncOutcome out = d.Sync();
+    EXPECT_EQ(out.ExitCode, WorkerCancelled);
+    EXPECT_EQ(out.Action, TSyncAction::Idle);
+    EXPECT_TRUE(d.ErrorClass.empty());  // the read's failure is not the run's error
+    EXPECT_EQ(d.InputTree, nullptr);
+}

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "library/modelling/TsmEngine.h"
 #include "library/script/TsScript.h"
 #include "library/text/TsStreamers.h"
 #include "support/Strings.h"
@@ -99,4 +100,13 @@ TEST(TsdbgSource, NonAsciiModelTextSurvivesBothReaders) {
         EXPECT_EQ(node.Props().Get(u"mCond").Value.Str, u"= \u00E9\u20AC");
     }
     EXPECT_EQ(MemoTextToBytes(u"\u00E9"), "\xC3\xA9");
+}
+
+TEST(TsdbgSource, ACancelledReadStops) {
+    TTsmCancelToken token;
+    const WideString text = u"a = x\r\nb = y\r\n";
+    EXPECT_EQ(ReadModelText(text, TModelReader::Modelling, &token)->ChildCount(), 2);
+    token.Cancel();
+    for (TModelReader reader : {TModelReader::Modelling, TModelReader::Native})
+        EXPECT_THROW(ReadModelText(text, reader, &token), EReadError);
 }
