@@ -60,6 +60,7 @@ struct TCommand {
     int (*Run)(const TArgs&) = nullptr;
     std::set<std::string> Valued;
     std::set<std::string> Flags;
+    const char* Details = "";  // the options and the output, for --help
 };
 
 const std::vector<TCommand>& Commands();

@@ -15,18 +15,42 @@ const std::vector<TCommand>& Commands() {
     static const std::vector<TCommand> commands = {
         {"dump", "[--phase 0|1|2] [--json] FILE",
          "the compiled model's tree view lines (phase 0 loads, 1 merges, 2 compiles fully)", &RunDump, {"phase"},
-         {"json"}},
+         {"json"},
+         "FILE is a script (its first supported model is used) or a plain model. Each line\n"
+         "of the tree view is printed, indented by two blanks per level. --phase stops\n"
+         "after loading (0) or merging (1); 2, the default, compiles fully.\n"
+         "--json prints the dump tree: {\"name\", \"props\": {name: value}, \"children\"},\n"
+         "each value an object of its kinds: s text, r hex bytes, b Boolean, i integer,\n"
+         "f float. An error is printed with the phase in which it arose.\n"},
         {"check", "[--phase 0|1|2] FILE EXPECTED",
          "compare the dump with an expected dump; a unified diff and exit code 1 when they differ", &RunCheck,
-         {"phase"}, {}},
+         {"phase"}, {},
+         "EXPECTED is a file as `tessarine dump` writes it. Nothing is printed when the\n"
+         "dumps match.\n"},
         {"read", "[--reader modelling|native] [--json] FILE", "the model tree after reading", &RunRead, {"reader"},
-         {"json"}},
+         {"json"},
+         "The modelling reader (the default) reads as the debugger does, by running the\n"
+         "canonical text model; the native reader is the hand-written one. Each node is\n"
+         "followed by its properties as \"$name = value\".\n"},
         {"run", "[--json] [--line-break crlf|lf|cr] [--codepage N] MODEL INPUT",
-         "run MODEL's model over INPUT and print the result tree", &RunRun, {"line-break", "codepage"}, {"json"}},
+         "run MODEL's model over INPUT and print the result tree", &RunRun, {"line-break", "codepage"}, {"json"},
+         "MODEL is read as the debugger reads it and compiled fully; INPUT is read as\n"
+         "bytes. Each result node is printed with its \"inner\" text (cut after 60\n"
+         "characters; --json gives every property, a span as {\"offset\", \"length\"},\n"
+         "and the whole inner text). INPUT's line break is detected unless --line-break\n"
+         "names it. --codepage is the code page of conditions and input text, 65001\n"
+         "(UTF-8) by default. FAIL and WARN reports go to stderr and the run goes on.\n"},
         {"script", "[--json] FILE", "the loaded script: header, language, sections and settings", &RunScript, {},
-         {"json"}},
+         {"json"},
+         "Prints the version, signature, language, charset, title translations and\n"
+         "preamble, then each section with its kind, line, version conditions and\n"
+         "subsections, and the settings of option sections.\n"},
         {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--json]",
-         "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset"}, {"json"}},
+         "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset"}, {"json"},
+         "CONDITION is written as in a model line, \"!\" included: \"% SP* ID+\", \"= text\",\n"
+         "\"!= x\", \"? expression\". It is tested at byte --offset (0 by default) of TEXT\n"
+         "(as UTF-8) or of FILE; prints whether it holds and how many bytes it consumed\n"
+         "(--json: {\"holds\": true, \"consumed\": 3}), or the compile error.\n"},
     };
     return commands;
 }
@@ -52,7 +76,8 @@ std::string Usage() {
 }
 
 std::string CommandUsage(const TCommand& c) {
-    return std::string("Usage: tessarine ") + c.Name + " " + c.Usage + "\n\n" + c.Summary + "\n";
+    return std::string("Usage: tessarine ") + c.Name + " " + c.Usage + "\n\n" + c.Summary + ".\n" +
+           (*c.Details ? std::string("\n") + c.Details : std::string());
 }
 
 }  // namespace
@@ -84,7 +109,8 @@ int Main(const std::vector<std::string>& argv) {
         try {
             return c.Run(TArgs(rest, c.Valued, c.Flags));
         } catch (const EUsage& e) {
-            Err(std::string("tessarine ") + c.Name + ": " + e.what() + "\n" + CommandUsage(c));
+            Err(std::string("tessarine ") + c.Name + ": " + e.what() + "\nUsage: tessarine " + c.Name + " " + c.Usage +
+                "\nRun `tessarine " + c.Name + " --help` for more.\n");
             return ExitUsage;
         } catch (const std::exception& e) {
             return ReportError(e);
