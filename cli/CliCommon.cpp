@@ -196,7 +196,7 @@ void JsonValue(std::string& out, const TTsValue& v, bool spansAsRanges) {
     out += '}';
 }
 
-std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra extra, void* context) {
+std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra extra, const void* context) {
     // Iterative, so that a tree of any depth is written: an entry either
     // opens a node or closes the one opened before it.
     struct Step {

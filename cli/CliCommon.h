@@ -89,9 +89,9 @@ void JsonValue(std::string& out, const TTsValue& value, bool spansAsRanges);
 
 // A tree as {"name": …, "props": {…}, "children": […]}. extra, when set,
 // adds fields to each node (after "name"), written as `"key": value,`.
-using TJsonExtra = std::string (*)(const TTsTreeNode& node, void* context);
+using TJsonExtra = std::string (*)(const TTsTreeNode& node, const void* context);
 std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra extra = nullptr,
-                       void* context = nullptr);
+                       const void* context = nullptr);
 
 // ---- Display ----
 // Text with control characters escaped (\r, \n, \t, \xNN), backslashes

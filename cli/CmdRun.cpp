@@ -3,6 +3,7 @@
 #include "debugger/driver/TsdbgNames.h"
 #include "debugger/driver/TsdbgSource.h"
 #include "library/modelling/TsmCompiler.h"
+#include "library/script/charset/Charsets.h"
 #include "support/Strings.h"
 
 namespace ts::cli {
@@ -12,15 +13,27 @@ namespace {
 // Shown inner texts are cut after this many characters; --json has them whole.
 constexpr size_t kShownText = 60;
 
-std::string InnerTextJson(const TTsTreeNode& node, void* context) {
-    auto& slicer = *static_cast<TTsmSlicer*>(context);
+struct TRunOutput {
+    TTsmSlicer& Slicer;
+    int32_t Codepage;
+
+    // A node's inner text in the input's code page; UTF-8 keeps every byte
+    // past a zero byte too.
+    WideString InnerText(const TTsTreeNode& node) const {
+        RawByteString bytes = Slicer.TextOfNode(&node, u"inner");
+        return Codepage == CpUtf8 ? Utf8ToWide(bytes) : BytesToWide(Codepage, bytes);
+    }
+};
+
+std::string InnerTextJson(const TTsTreeNode& node, const void* context) {
+    const auto& run = *static_cast<const TRunOutput*>(context);
     if (!node.Props().Find(u"inner")) return {};
     std::string out = "\"text\": ";
-    JsonBytesAsText(out, slicer.TextOfNode(&node, u"inner"));
+    JsonString(out, run.InnerText(node));
     return out + ", ";
 }
 
-WideString ResultText(const TTsTreeNode& root, TTsmSlicer& slicer) {
+WideString ResultText(const TTsTreeNode& root, const TRunOutput& run) {
     WideString out;
     std::vector<std::pair<const TTsTreeNode*, size_t>> todo{{&root, 0}};
     while (!todo.empty()) {
@@ -29,7 +42,7 @@ WideString ResultText(const TTsTreeNode& root, TTsmSlicer& slicer) {
         out.append(depth * 2, u' ');
         out += node->Name().empty() ? WideString(u"<unnamed>") : node->Name();
         if (node->Props().Find(u"inner"))
-            out += u" \"" + Escaped(Utf8ToWide(slicer.TextOfNode(node, u"inner")), kShownText) + u"\"";
+            out += u" \"" + Escaped(run.InnerText(*node), kShownText) + u"\"";
         out += u'\n';
         for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), depth + 1});
     }
@@ -58,10 +71,11 @@ int RunRun(const TArgs& args) {
         std::unique_ptr<TTsmSlicer> slicer = compiler.Modell(input);
         const TTsTreeNode* root = slicer->ResultRoot();
         if (!root) return ExitOk;
+        const TRunOutput run{*slicer, codepage};
         if (args.Flag("json"))
-            Out(TreeToJson(*root, true, &InnerTextJson, slicer.get()));
+            Out(TreeToJson(*root, true, &InnerTextJson, &run));
         else
-            Out(ResultText(*root, *slicer));
+            Out(ResultText(*root, run));
     } catch (const std::exception& e) {
         return ReportError(e);
     }
