@@ -8,12 +8,9 @@ namespace ts {
 
 TTsmCompiler::TTsmCompiler() = default;
 
-TTsmCompiler::~TTsmCompiler() {
-    // Records hold borrowed views only; the machine goes after the table so
-    // that nothing it owns is reached through the table.
-    Table.clear();
-    Machine.reset();
-}
+// Members go in reverse order of declaration: a run's objects, which refer
+// to the records, before the table, and the table before the machine.
+TTsmCompiler::~TTsmCompiler() = default;
 
 const TTsmNodeClassList& TTsmCompiler::NodeClassList() const {
     return NodeClasses ? *NodeClasses : TsmNodeClasses();
