@@ -145,7 +145,6 @@ void JsonNumber(std::string& out, double f) {
 
 void JsonString(std::string& out, std::u16string_view text) { JsonEscapeUtf8(out, WideToUtf8(text)); }
 
-void JsonBytesAsText(std::string& out, std::string_view bytes) { JsonString(out, Utf8ToWide(bytes)); }
 
 void JsonValue(std::string& out, const TTsValue& v, bool spansAsRanges) {
     if (spansAsRanges && v.Has(vkSpan)) {

@@ -81,7 +81,6 @@ WideString ErrorClassText(const std::exception& error);
 
 // ---- JSON ----
 void JsonString(std::string& out, std::u16string_view text);
-void JsonBytesAsText(std::string& out, std::string_view bytes);
 // A value as an object of its present kinds ({"s": …, "r": …, "b": …,
 // "i": …, "f": …, "o": …}); a span as {"offset": …, "length": …} when
 // spansAsRanges is set.
