@@ -1,3 +1,4 @@
+// Tests of the phased compiler and the decorated dump tree.
 #include "debugger/driver/TsdbgCompiler.h"
 #include "debugger/driver/TsdbgSource.h"
 #include "debugger/driver/TsdbgTreeLines.h"

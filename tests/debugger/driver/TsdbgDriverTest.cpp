@@ -1,3 +1,5 @@
+// Tests of the worker thread and the compile driver: phase rules, recorded
+// errors with their phase, and cancelled runs.
 #include "debugger/driver/TsdbgDriver.h"
 #include "debugger/driver/TsdbgTreeLines.h"
 

@@ -1,3 +1,4 @@
+// Tests of loading sources into the memo and reading model text.
 #include "debugger/driver/TsdbgSource.h"
 
 #include <gtest/gtest.h>

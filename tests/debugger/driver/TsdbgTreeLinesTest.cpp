@@ -1,3 +1,5 @@
+// Tests of the tree dump lines: humanised names, labels, markers, colours,
+// Props grouping and double-click targets.
 #include "debugger/driver/TsdbgNames.h"
 #include "debugger/driver/TsdbgTreeLines.h"
 
