@@ -200,6 +200,20 @@ TEST(TsmCompiler, DeepModelsEndInAnErrorOrCompile) {
         EXPECT_EQ(e.Message(), u"Too deep TMmIdStack.");
     }
 
+    // Merges that each need the next one merged first nest just as deeply.
+    std::string chain = "top = t\n";
+    for (int i = 0; i < 10000; ++i)
+        chain += "  a" + std::to_string(i) + " + a" + std::to_string(i + 1) + " = x\n";
+    chain += "  a10000 = x\n";
+    auto chained = ReadModel(chain);
+    TTsmCompiler merging;
+    try {
+        merging.Compile(*chained);
+        ADD_FAILURE() << "a chain of 10,000 merges compiled";
+    } catch (const EListError& e) {
+        EXPECT_EQ(e.Message(), u"Too deep TMmIdStack.");
+    }
+
     auto fine = build(1500);
     TTsmCompiler compiler;
     compiler.Compile(*fine);
