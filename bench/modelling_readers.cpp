@@ -33,7 +33,7 @@ std::string GeneratedModel(int lines) {
         "    0? % SP+ + SP+",
         "    .^ quoted + field",
         "    2? field",
-        "    ! = ,",
+        "    != ,",
     };
     std::string text;
     for (int i = 0; i < lines; ++i) {

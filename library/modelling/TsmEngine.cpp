@@ -4,7 +4,7 @@
 // LINE is in TsmEngineLine.cpp.
 #include "library/modelling/TsmEngine.h"
 
-#include <typeinfo>
+#include <climits>
 
 #include "library/modelling/TsmCompiler.h"
 #include "library/script/charset/Charsets.h"
@@ -185,6 +185,10 @@ std::unique_ptr<TTsmSlicer> TTsmCompiler::Modell(TStream& input) {
     if (Slicer || !InputStack.Empty() || Root)
         throw ETsmAlreadyModelling(this, u"Attempted to call %s.Modell again while it's still running.", {this});
     if (Table.empty() || !Table[0]) throw ETsmModelling(this, u"%s has no compiled model to run.", {this});
+    // Spans hold 32-bit offsets.
+    if (input.Size() > INT32_MAX)
+        throw ETsmModelling(this, u"Input of %d bytes is too large to model; at most %d bytes can be.",
+                            {input.Size(), INT32_MAX});
 
     // Whatever happens, nothing of the run stays on the compiler; the
     // caller's stream is left to the caller.
@@ -257,21 +261,25 @@ private:
     TTsmRunState& rs_;
 };
 
-// Sets a span property in place when it exists (spans are updated often).
-void SetProp(TTsTreeNode& node, std::u16string_view name, TTsValue value) {
-    if (TTsProperty* p = node.Props().Find(name))
-        p->Value = std::move(value);
-    else
-        node.Props().SetValue(name, std::move(value));
+// Sets a span property; one that exists is updated in place (inner and end
+// spans change with every child that matches). A node just created has none.
+void SetProp(TTsTreeNode& node, std::u16string_view name, TTsValue value, bool fresh) {
+    if (!fresh)
+        if (TTsProperty* p = node.Props().Find(name)) {
+            p->Value = std::move(value);
+            return;
+        }
+    node.Props().SetValue(name, std::move(value));
 }
 
-void SetSpan(TTsmNode& node, const TTsmSpan& span, std::u16string_view name, std::u16string_view globalName) {
+void SetSpan(TTsmNode& node, const TTsmSpan& span, std::u16string_view name, std::u16string_view globalName,
+             bool fresh = false) {
     if (!node.OwnsResult || !node.Result) return;
     TTsmCompiler& c = *node.Compiler;
-    SetProp(*node.Result, name, TTsmSlicer::MakeSpan(span.Offset, span.Length, span.Stream));
+    SetProp(*node.Result, name, TTsmSlicer::MakeSpan(span.Offset, span.Length, span.Stream), fresh);
     const int64_t global = c.GlobalOffset(span.Offset);
     SetProp(*node.Result, globalName,
-            TTsmSlicer::MakeSpan(static_cast<int32_t>(global), span.Length, &c.BaseInput()));
+            TTsmSlicer::MakeSpan(static_cast<int32_t>(global), span.Length, &c.BaseInput()), fresh);
 }
 
 // The MatchCounts of the node's parent, grandparent, ... below the root:
@@ -375,6 +383,9 @@ std::unique_ptr<Exception> ChildLoop(TTsmNode& n) {
     const int32_t count = static_cast<int32_t>(n.Children.size());
     const bool cyclic = n.ChildSummary.IsCyclic;
     const bool watching = static_cast<bool>(c.OnModellingStep);
+    // A tentative node's failure is always forgiven by its parent, so the
+    // error it returns is never read: no message needs to be written.
+    const bool forgivenFailure = n.Props.IsTentative && n.ParentNode && !watching;
     // Successes in a row that left the input where it was.
     int32_t idle = 0;
     TStream* idleStream = nullptr;
@@ -383,8 +394,11 @@ std::unique_ptr<Exception> ChildLoop(TTsmNode& n) {
     for (;;) {
         if (c.CancelToken.IsCancelled()) throw ETsmCancelled(&c, TsmInputText(&c.CurrentInput()));
         if (n.CurrentChild >= count) {
-            e = std::make_unique<ETsmNoMatchingNode>(&n, u"No child nodes match the input. Node: %s, input: %s.",
-                                                     FormatArgs{n.NodeText(), TsmInputText(&c.CurrentInput())});
+            if (forgivenFailure)
+                e = std::make_unique<Exception>();
+            else
+                e = std::make_unique<ETsmNoMatchingNode>(&n, u"No child nodes match the input. Node: %s, input: %s.",
+                                                         FormatArgs{n.NodeText(), TsmInputText(&c.CurrentInput())});
             break;
         }
         TTsmNode& child = *n.Children[static_cast<size_t>(n.CurrentChild)];
@@ -402,7 +416,10 @@ std::unique_ptr<Exception> ChildLoop(TTsmNode& n) {
             if (!matched) {
                 // Plain mismatches, and ordered ones of optional children, are forgiven.
                 const bool forgiven = outcome == TCondOutcome::Mismatch || child.Props.IsOptional;
-                if (!forgiven || watching) e = MismatchError(child, outcome, *in);
+                if (!forgiven && forgivenFailure)
+                    e = std::make_unique<Exception>();
+                else if (!forgiven || watching)
+                    e = MismatchError(child, outcome, *in);
                 if (watching) Notify(child, 1, TTsArg(static_cast<TObject*>(e.get())));
                 if (forgiven) e.reset();
             } else {
@@ -510,10 +527,12 @@ std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const
     CreateResultNode(parentResult);
 
     TStream& in = c.CurrentInput();
+    // A result this run created has no properties yet.
+    const bool fresh = CreatedResult == Result;
     StartSpan = {span.Offset, span.Length, span.Stream ? span.Stream : &in};
-    SetSpan(*this, StartSpan, TsmStartProp, TsmStartGlobalProp);
+    SetSpan(*this, StartSpan, TsmStartProp, TsmStartGlobalProp, fresh);
     InnerSpan = {static_cast<int32_t>(in.Position()), 0, &in};
-    SetSpan(*this, InnerSpan, TsmInnerProp, TsmInnerGlobalProp);
+    SetSpan(*this, InnerSpan, TsmInnerProp, TsmInnerGlobalProp, fresh);
     EndSpan = {};
 
     if (ChildrenBuilt) {

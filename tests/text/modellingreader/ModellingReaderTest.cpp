@@ -135,6 +135,19 @@ TEST(ModellingReader, GeneratedLinesReadAsTheNativeReaderReadsThem) {
     const std::vector<std::string> lines = GeneratedLines();
     ASSERT_GT(lines.size(), 500u);
     EXPECT_EQ(CompareLines(lines, "\n"), "");
+
+    // The same lines nested three deep, between comments (indented or not)
+    // and blank lines, with CR LF breaks.
+    std::string text;
+    for (size_t k = 0; k < lines.size(); ++k) {
+        const std::string indent((k % 3) * 2, ' ');
+        if (k % 5 == 0) text += indent + "; comment " + lines[k] + "\r\n";
+        if (k % 7 == 0) text += "\r\n";
+        if (k % 11 == 0) text += ";\r\n";
+        text += indent + lines[k] + "\r\n";
+    }
+    const std::string native = Dump(*ReadNative(text));
+    EXPECT_EQ(Dump(*ReadModelling(text)), native);
 }
 
 // ---- Where the readers differ ---------------------------------------------------------
