@@ -95,6 +95,7 @@ void TTsmModellingStreamer::DoRead() {
 
     std::unique_ptr<TTsmCompiler> model = LoadCanonicalModel(u"Model");
     model->Options = Options;
+    model->CancelToken = CancelToken;
     // The model's warnings are this reader's reports.
     model->OnError = [this](TTsObject&, Exception& e) { HandleError(e.Clone()); };
     slicer_ = model->Modell(in);

@@ -5,12 +5,14 @@
 //
 // Warnings of the model (WARN nodes) and other recoverable reports of the
 // run go to this streamer's HandleError: with an OnError handler reading
-// goes on, without one they end the read.
+// goes on, without one they end the read. A copy of CancelToken, cancelled
+// elsewhere, ends the read with ETsmCancelled.
 #pragma once
 
 #include <memory>
 #include <string_view>
 
+#include "library/modelling/TsmEngine.h"
 #include "library/modelling/streams/TsmSlicer.h"
 #include "library/text/TsStreamers.h"
 
@@ -21,6 +23,9 @@ class TTsmModellingStreamer : public TTsmTextStreamer {
 public:
     explicit TTsmModellingStreamer(TTsTreeNode* root = nullptr);
     ~TTsmModellingStreamer() override;
+
+    // Stops the read from another thread: the model run shares this token.
+    TTsmCancelToken CancelToken;
 
     static const TTsStreamerClassInfo Class;
     static std::unique_ptr<TTsTreeNode> ReadFrom(std::unique_ptr<TStream> stream) {

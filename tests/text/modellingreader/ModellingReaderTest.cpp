@@ -306,3 +306,10 @@ TEST(ModellingReader, ExampleModelsReadAsTheNativeReaderReadsThem) {
     }
     EXPECT_GE(seen, 3);
 }
+
+TEST(ModellingReader, ReadsCanBeCancelled) {
+    TTsmModellingStreamer r;
+    TTsmCancelToken token = r.CancelToken;
+    token.Cancel();
+    EXPECT_THROW(r.Read(std::make_unique<TStringStream>("a = x\n")), ETsmCancelled);
+}
