@@ -313,3 +313,28 @@ TEST(ModellingReader, ReadsCanBeCancelled) {
     token.Cancel();
     EXPECT_THROW(r.Read(std::make_unique<TStringStream>("a = x\n")), ETsmCancelled);
 }
+
+TEST(ModellingReader, ArbitraryTextEndsInAReadOrAnError) {
+    // Lines made of the language's own characters in random order: every
+    // read either builds a tree or fails with one of the library's errors.
+    const std::string alphabet = " \t\"()+@.^?!=%_x;0123456789aZ\\/[]$";
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    int errors = 0;
+    for (int round = 0; round < 150; ++round) {
+        std::string text;
+        for (int line = 0; line < 3; ++line) {
+            const uint32_t len = next() % 24;
+            for (uint32_t i = 0; i < len; ++i) text += alphabet[(next() >> 8) % alphabet.size()];
+            text += (next() & 1) ? "\r\n" : "\n";
+        }
+        try {
+            ReadModelling(text, [](TTsObject&, Exception&) {});
+        } catch (const ETessarine&) {
+            ++errors;
+        } catch (const EConvertError&) {
+            ++errors;
+        }
+    }
+    EXPECT_GT(errors, 0);
+}
