@@ -309,6 +309,31 @@ TEST(ScriptLanguage, LocalTitlesCodesAndCharsets) {
     }
 }
 
+TEST(ScriptLanguage, ASectionMayFollowTheLanguageBlockDirectly) {
+    // The block's closing line break is also the one that opens the first
+    // section; taking it for the block made the sections part of the preamble.
+    auto bare = LoadText("Tessarine 0.79\n@DE\n== Model ==\nm\n== Notes ==\nn\n");
+    EXPECT_EQ(bare->LangCode, u"de");
+    EXPECT_EQ(bare->Preamble, u"");
+    ASSERT_EQ(bare->SectionCount(), 2);
+    EXPECT_EQ(bare->FirstModel().Text(), u"m");
+    EXPECT_EQ(bare->ByKey(lsModel).Line, 2);
+    EXPECT_EQ(bare->FindSection(u"Notes")->Line, 4);
+
+    auto lines = LoadText("Tessarine 0.79\r\n@ru utf8\r\n  Modell=Model\r\n== Modell ==\r\nm\r\n");
+    EXPECT_EQ(lines->Charset, u"utf-8");
+    ASSERT_EQ(lines->LangLines.Count(), 1);
+    EXPECT_EQ(lines->LangLines.Value(0), u"Model");
+    EXPECT_EQ(lines->Preamble, u"");
+    EXPECT_EQ(lines->FirstModel().Text(), u"m");
+    EXPECT_EQ(lines->ByKey(lsModel).Line, 3);
+
+    // A preamble after the block is still one, and the block still needs its
+    // line break.
+    EXPECT_EQ(LoadText("Tessarine 0.79\n@DE\nVorwort\n== Model ==\nm\n")->Preamble, u"Vorwort");
+    EXPECT_ANY_THROW(LoadText("Tessarine 0.79\n@DEU\n== Model ==\nm\n"));
+}
+
 TEST(ScriptLanguage, ConvertedFileKeepsLinesAndZeroBytes) {
     // Cyrillic in Windows-1251 is one byte a letter here and two after
     // conversion: lines must still be counted right, and a zero byte must
