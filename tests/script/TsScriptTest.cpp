@@ -158,6 +158,29 @@ TEST(ScriptLoad, VersionConditionsInHeaders) {
     EXPECT_EQ(spaced.Text(), u"");
 }
 
+TEST(ScriptLoad, NotEqualReadsInBothSpellings) {
+    // "<>" is how conditions are written back, so it must read back too.
+    auto s = LoadText(
+        "Tessarine 0.79\n"
+        "==[<> 0.5 <0.9] Model ==\n"
+        "m\n"
+        "===[<>0.79] later ===\n"
+        "x\n");
+    TTsSection& model = s->ByKey(lsModel);
+    ASSERT_EQ(model.Versions.Count(), 2);
+    EXPECT_EQ(model.Versions.OpAt(0), voNotEqual);
+    EXPECT_EQ(model.Versions.VersionAt(0), TTsVersions::Make(0, 50));
+    EXPECT_EQ(model.Versions.OpAt(1), voLess);
+    TTsSubsection& later = model.Subsection(1);
+    ASSERT_EQ(later.Versions.Count(), 1);
+    EXPECT_EQ(later.Versions.OpAt(0), voNotEqual);
+    EXPECT_FALSE(later.Versions.SatisfiesLibrary());
+
+    auto again = LoadText("Tessarine 0.79\n" + WideToUtf8(model.ToText()) + "\n");
+    EXPECT_EQ(again->ByKey(lsModel).Versions.ToText(), u"[<> 0.5 < 0.9]");
+    EXPECT_EQ(again->ByKey(lsModel).Subsection(1).Versions.ToText(), u"[<> 0.79]");
+}
+
 TEST(ScriptLoad, LineIndexesAndTexts) {
     auto s = LoadText(
         "Tessarine 0.79\r\n"        // 0
