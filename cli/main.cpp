@@ -89,6 +89,16 @@ int Main(const std::vector<std::string>& argv) {
     }
     const std::string& cmd = argv[0];
     if (cmd == "help" || cmd == "--help" || cmd == "-h") {
+        // "help COMMAND" is what a user tries first for one command.
+        if (argv.size() > 1) {
+            for (const TCommand& c : Commands())
+                if (argv[1] == c.Name) {
+                    Out(CommandUsage(c));
+                    return ExitOk;
+                }
+            Err("tessarine: unknown command '" + argv[1] + "'\n\n" + Usage());
+            return ExitUsage;
+        }
         Out(Usage());
         return ExitOk;
     }
@@ -99,12 +109,15 @@ int Main(const std::vector<std::string>& argv) {
     for (const TCommand& c : Commands()) {
         if (cmd != c.Name) continue;
         std::vector<std::string> rest(argv.begin() + 1, argv.end());
-        for (const std::string& a : rest) {
+        for (size_t i = 0; i < rest.size(); ++i) {
+            const std::string& a = rest[i];
             if (a == "--") break;
             if (a == "--help" || a == "-h") {
                 Out(CommandUsage(c));
                 return ExitOk;
             }
+            // An option's value is text, not a request for help: --text -h.
+            if (a.starts_with("--") && a.find('=') == std::string::npos && c.Valued.count(a.substr(2))) ++i;
         }
         try {
             return c.Run(TArgs(rest, c.Valued, c.Flags));
