@@ -147,7 +147,13 @@ int64_t TFileStreamW::Write(const void* buffer, int64_t count) {
 int64_t TFileStreamW::Seek(int64_t offset, TSeekOrigin origin) {
     int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
     off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
-    if (r < 0) return Seek(0, TSeekOrigin::soCurrent);
+    if (r >= 0) return r;
+    // A bad offset leaves the position where it was; a pipe or terminal
+    // cannot seek at all, and asking again would only fail again.
+    const int error = errno;
+    r = ::lseek(fd_, 0, SEEK_CUR);
+    if (r < 0)
+        throw EStreamError(Format(u"Cannot seek in file \"%s\". %s", {fileName_, Utf8ToWide(std::strerror(error))}));
     return r;
 }
 

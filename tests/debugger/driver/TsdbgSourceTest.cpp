@@ -111,3 +111,20 @@ TEST(TsdbgSource, ACancelledReadStops) {
     for (TModelReader reader : {TModelReader::Modelling, TModelReader::Native})
         EXPECT_THROW(ReadModelText(text, reader, &token), EReadError);
 }
+
+TEST(TsdbgSource, APipeIsRefusedWithAnErrorNotACrash) {
+    // A source that cannot seek (a pipe, a terminal) cannot be read twice
+    // as loading needs; the failed seek used to be retried without end.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], "Tessarine 0.79\n== Model ==\nEND? eof\n", 36), 36);
+    ::close(fds[1]);
+    const WideString path = u"/dev/fd/" + IntToStr(fds[0]);
+    try {
+        LoadSource(path);
+        ADD_FAILURE() << "a pipe was loaded";
+    } catch (const EStreamError& e) {
+        EXPECT_NE(e.Message().find(u"Cannot seek in file \"" + path + u"\"."), WideString::npos);
+    }
+    ::close(fds[0]);
+}
