@@ -318,20 +318,36 @@ void TTsFunctions::AssignFrom(const TTsFunctions& other) {
     registrations_ = other.registrations_;
 }
 
+namespace {
+
+bool TryHandler(TTsFunctions& registry, const TTsCallback& handler, TTsFuncContext& context, TTsValue& unused) {
+    // Each attempt starts from the context as given: an earlier handler
+    // may have declined by clearing its Target.
+    TTsFuncContext attempt = context;
+    const TTsArg args[] = {TTsArg(static_cast<const void*>(&attempt))};
+    TObject& sender = attempt.Expression ? static_cast<TObject&>(*attempt.Expression) : registry;
+    bool accepted = handler(sender, TTsArgs(args), unused) && attempt.Target;
+    if (context.Target) context.Target->Rewind();
+    return accepted;
+}
+
+}  // namespace
+
 bool TTsFunctions::Call(std::u16string_view name, TTsFuncContext& context) {
+    TTsValue unused;
+    // Nearly every name has one handler: call it without collecting a list.
+    // The handler is held while it runs, in case it unregisters itself.
+    if (name != u"*") {
+        const int first = IndexOf(name);
+        if (first >= 0 && NextIndexOf(first) < 0) {
+            std::shared_ptr<const TTsCallback> handler = static_cast<const TCallbackWrapper*>(Object(first))->Method;
+            return TryHandler(*this, *handler, context, unused);
+        }
+    }
     TTsCallbackList handlers;
     if (Handlers(name, handlers) == 0) throw ETsUnknownExprFunction(this, WideString(name), NamesText());
-    TTsValue unused;
-    for (const auto& handler : handlers) {
-        // Each attempt starts from the context as given: an earlier handler
-        // may have declined by clearing its Target.
-        TTsFuncContext attempt = context;
-        const TTsArg args[] = {TTsArg(static_cast<const void*>(&attempt))};
-        TObject& sender = attempt.Expression ? static_cast<TObject&>(*attempt.Expression) : *this;
-        bool accepted = (*handler)(sender, TTsArgs(args), unused) && attempt.Target;
-        if (context.Target) context.Target->Rewind();
-        if (accepted) return true;
-    }
+    for (const auto& handler : handlers)
+        if (TryHandler(*this, *handler, context, unused)) return true;
     return false;
 }
 
