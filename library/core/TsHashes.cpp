@@ -315,7 +315,10 @@ int TTsHash::IndexOf(std::u16string_view key) const {
         const Chain* ch = FindChain(key);
         return ch ? ch->First : -1;
     }
-    if (sorted_) {
+    // A short list is scanned, sorted or not: comparing lengths first is
+    // cheaper than a binary search's ordered comparisons. The first match is
+    // the first entry with the key either way.
+    if (sorted_ && Count() > IndexThreshold) {
         int i = LowerBound(key, TsHashSeparator);
         return i < Count() && entries_[static_cast<size_t>(i)].KeyView() == key ? i : -1;
     }

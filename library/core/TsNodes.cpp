@@ -3,6 +3,7 @@
 #include "library/core/TsNodes.h"
 
 #include <algorithm>
+#include <typeinfo>
 
 #include "support/Strings.h"
 
@@ -58,17 +59,32 @@ std::unique_ptr<TTsProperty> TTsProperties::NewProperty(const WideString& name) 
 
 TTsProperty* TTsProperties::SetValue(std::u16string_view name, TTsValue value) {
     if (value.IsNull()) throw ETsAddingNullProperty(this, name);
-    WideString key(name);
-    std::unique_ptr<TTsProperty> prop = NewProperty(key);
+    // A plain collection makes plain properties: the name is then built once,
+    // straight into the property, instead of a copy for the factory to copy.
+    std::unique_ptr<TTsProperty> prop = typeid(*this) == typeid(TTsProperties)
+                                            ? std::make_unique<TTsProperty>(this, WideString(name))
+                                            : NewProperty(WideString(name));
     prop->Value = std::move(value);
     TTsProperty* raw = prop.get();
-    Add(key, {}, std::move(prop));
+    // The key views the property's own name, which the entry keeps alive.
+    Add(raw->Name(), {}, std::move(prop));
     return raw;
 }
 
+namespace {
+
+// Entries are nearly always plain properties: an exact type match spares
+// the full cast.
+TTsProperty* AsProperty(TObject* obj) {
+    if (obj && typeid(*obj) == typeid(TTsProperty)) return static_cast<TTsProperty*>(obj);
+    return dynamic_cast<TTsProperty*>(obj);
+}
+
+}  // namespace
+
 TTsProperty* TTsProperties::Find(std::u16string_view name) const {
     int i = IndexOf(name);
-    if (i >= 0) return dynamic_cast<TTsProperty*>(Object(i));
+    if (i >= 0) return AsProperty(Object(i));
     if (!HasListeners()) return nullptr;
     // Asking "thn" listeners changes no entry of ours.
     TObject* supplied = nullptr;
@@ -87,7 +103,7 @@ bool TTsProperties::HasKind(std::u16string_view name, uint8_t kindMask) const {
     return p && (p->Value.Kinds & kindMask) != 0;
 }
 
-TTsProperty* TTsProperties::ByIndex(int index) const { return dynamic_cast<TTsProperty*>(Object(index)); }
+TTsProperty* TTsProperties::ByIndex(int index) const { return AsProperty(Object(index)); }
 
 WideString TTsProperties::ItemText(int index, std::u16string_view contPrefix) const {
     WideString s = TTsHash::ItemText(index, contPrefix) + u"  ";

@@ -529,6 +529,9 @@ std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const
     TStream& in = c.CurrentInput();
     // A result this run created has no properties yet.
     const bool fresh = CreatedResult == Result;
+    // Start, inner and end spans, each with its global form: room for all
+    // six at once rather than regrowing the list as they arrive.
+    if (fresh && OwnsResult && Result) Result->Props().Reserve(6);
     StartSpan = {span.Offset, span.Length, span.Stream ? span.Stream : &in};
     SetSpan(*this, StartSpan, TsmStartProp, TsmStartGlobalProp, fresh);
     InnerSpan = {static_cast<int32_t>(in.Position()), 0, &in};

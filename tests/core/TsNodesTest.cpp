@@ -365,3 +365,32 @@ TEST(TsProperties, ManyNamesInAnyOrderStayFindable) {
     for (int k = 0; k < n; ++k) ASSERT_EQ(props.Find(u"p" + IntToStr(k))->Value.Int, k);
     for (int i = 1; i < n; ++i) ASSERT_LT(props.ByIndex(i - 1)->Name(), props.ByIndex(i)->Name());
 }
+
+// A collection with its own property class must still get its factory's
+// properties, and lookups must tell properties from other objects.
+TEST(TsProperties, DerivedFactoriesAndForeignEntries) {
+    class TTaggedProperty : public TTsProperty {
+    public:
+        using TTsProperty::TTsProperty;
+    };
+    class TTaggedProperties : public TTsProperties {
+    public:
+        std::unique_ptr<TTsProperty> NewProperty(const WideString& name) override {
+            return std::make_unique<TTaggedProperty>(this, name);
+        }
+    };
+    TTaggedProperties tagged;
+    TTsProperty* p = tagged.SetValue(u"longerThanInline", TTsValue::FromInt(4));
+    EXPECT_NE(dynamic_cast<TTaggedProperty*>(p), nullptr);
+    EXPECT_EQ(p->Name(), u"longerThanInline");
+    EXPECT_EQ(tagged.Find(u"longerThanInline"), p);
+    EXPECT_EQ(tagged.ByIndex(0), p);
+
+    TTsProperties props;
+    props.Add(u"alien", {}, std::make_unique<TTsObject>());
+    props.SetValue(u"startGlobal", TTsValue::FromInt(1));
+    EXPECT_EQ(props.Find(u"alien"), nullptr);
+    EXPECT_EQ(props.ByIndex(0), nullptr);
+    EXPECT_EQ(props.ByIndex(1)->Name(), u"startGlobal");
+    EXPECT_EQ(props.Get(u"startGlobal").Value.Int, 1);
+}
