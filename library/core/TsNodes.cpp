@@ -117,16 +117,16 @@ WideString TTsProperties::ItemText(int index, std::u16string_view contPrefix) co
 // ---- TTsSingleNode ----------------------------------------------------------------
 
 TTsSingleNode::TTsSingleNode(WideString name)
-    : name_(std::move(name)), props_(std::make_unique<TTsProperties>()) {}
+    : name_(std::move(name)) {}
 
 TTsSingleNode::~TTsSingleNode() = default;
 
 WideString TTsSingleNode::Describe() const {
     WideString s = TTsObject::Describe() + u" " + name_ + u" l" + IntToStr(listeners_ ? listeners_->Count() : 0) + u" p" +
-                   IntToStr(props_->Count());
+                   IntToStr(props_.Count());
     // Only a stored "source": describing must not call out to listeners.
-    int i = props_->IndexOf(u"source");
-    if (const TTsProperty* src = i >= 0 ? props_->ByIndex(i) : nullptr; src && src->Value.Has(vkString | vkInt)) {
+    int i = props_.IndexOf(u"source");
+    if (const TTsProperty* src = i >= 0 ? props_.ByIndex(i) : nullptr; src && src->Value.Has(vkString | vkInt)) {
         s += u" <";
         if (src->Value.Has(vkInt)) s += IntToStr(src->Value.Int) + u"@";
         if (src->Value.Has(vkString)) s += src->Value.Str;
@@ -196,7 +196,7 @@ void TTsTreeNodeChildren::ListChanged(const TTsHashChangeInfo& c) {
 // ---- TTsTreeNode: life ----------------------------------------------------------------
 
 TTsTreeNode::TTsTreeNode(WideString name)
-    : TTsSingleNode(std::move(name)), children_(std::make_unique<TTsTreeNodeChildren>(*this)) {}
+    : TTsSingleNode(std::move(name)), children_(*this) {}
 
 TTsTreeNode::~TTsTreeNode() { DismantleSubtree(); }
 
@@ -212,14 +212,16 @@ void TTsTreeNode::DismantleSubtree() noexcept {
         TTsTreeNode* Node;
         int Next;
     };
+    // Most nodes are leaves: they need no stack at all.
+    if (children_.Count() == 0) return;
     std::vector<Frame> stack;
     stack.push_back({this, 0});
     while (!stack.empty()) {
         Frame& top = stack.back();
-        TTsTreeNodeChildren& ch = *top.Node->children_;
+        TTsTreeNodeChildren& ch = top.Node->children_;
         if (top.Next < ch.Count()) {
             TTsTreeNode* c = ch.Child(top.Next++);
-            if (c->children_->Count() > 0) stack.push_back({c, 0});
+            if (c->children_.Count() > 0) stack.push_back({c, 0});
             continue;
         }
         ch.ClearAll();
@@ -231,7 +233,7 @@ void TTsTreeNode::DismantleSubtree() noexcept {
 
 int TTsTreeNode::IndexInParent() const {
     if (!parent_) return -1;
-    const TTsTreeNodeChildren& ch = *parent_->children_;
+    const TTsTreeNodeChildren& ch = parent_->children_;
     int n = ch.Count();
     if (posHint_ >= 0 && posHint_ < n && ch.Object(posHint_) == this) return posHint_;
     if (n > 0 && ch.Object(n - 1) == this) return posHint_ = n - 1;
@@ -250,9 +252,9 @@ void TTsTreeNode::SetName(WideString name) {
     }
     int index = IndexInParent();
     // A bad name must fail before anything changes.
-    parent_->children_->CheckKey(name);
+    parent_->children_.CheckKey(name);
     TTsSingleNode::SetName(std::move(name));
-    parent_->children_->SetKey(index, Name());
+    parent_->children_.SetKey(index, Name());
 }
 
 void TTsTreeNode::CheckNewParent(const TTsTreeNode* newParent) const {
@@ -260,13 +262,13 @@ void TTsTreeNode::CheckNewParent(const TTsTreeNode* newParent) const {
     if (newParent == this) throw ETsMakingNodeSelfChild(this);
     // A node without children is nobody's ancestor: appending fresh nodes
     // under a deep node must not walk up to the root every time.
-    if (children_->Count() == 0) return;
+    if (children_.Count() == 0) return;
     for (const TTsTreeNode* p = newParent->parent_; p; p = p->parent_)
         if (p == this) throw ETsMakingLoopingTree(this, parent_, newParent);
 }
 
 int TTsTreeNode::PlaceIn(const TTsTreeNode* sibling, int indexOrBefore) const {
-    int count = children_->Count();
+    int count = children_.Count();
     if (sibling) {
         if (sibling->parent_ != this) throw ETsBrokenNodeRelationship(this, sibling);
         return sibling->IndexInParent() + (indexOrBefore == 0 ? 1 : 0);
@@ -277,7 +279,7 @@ int TTsTreeNode::PlaceIn(const TTsTreeNode* sibling, int indexOrBefore) const {
 
 void TTsTreeNode::Reattach(TTsTreeNode* parent, int index, std::unique_ptr<TObject>& node) noexcept {
     try {
-        parent->children_->Put(std::min(index, parent->children_->Count()), node);
+        parent->children_.Put(std::min(index, parent->children_.Count()), node);
     } catch (...) {
         // Nowhere left to put it: it goes with `node`.
     }
@@ -291,7 +293,7 @@ TTsTreeNode* TTsTreeNode::AdoptChild(std::unique_ptr<TTsTreeNode>&& child, TTsTr
     int at = PlaceIn(sibling, indexOrBefore);
     std::unique_ptr<TObject> holder(child.release());
     try {
-        children_->Put(at, holder);
+        children_.Put(at, holder);
     } catch (...) {
         if (holder) child.reset(static_cast<TTsTreeNode*>(holder.release()));
         throw;
@@ -304,14 +306,14 @@ TTsTreeNode* TTsTreeNode::AddChild(WideString name) { return AdoptChild(NewNode(
 void TTsTreeNode::Move(TTsTreeNode* newParent, TTsTreeNode* sibling, int indexOrBefore) {
     CheckNewParent(newParent);
     if (!parent_) throw ETsRootNodeOwned(this, u"move");
-    if (newParent == parent_ && parent_->children_->Count() < 2) {
-        if (parent_->children_->Count() == 0 || sibling) throw ETsBrokenNodeRelationship(parent_, this);
+    if (newParent == parent_ && parent_->children_.Count() < 2) {
+        if (parent_->children_.Count() == 0 || sibling) throw ETsBrokenNodeRelationship(parent_, this);
         return;  // the only child stays where it is
     }
     if (sibling && (sibling == this || sibling->parent_ != newParent))
         throw ETsBrokenNodeRelationship(newParent, sibling);
     // Refused before the node leaves its place, so it never needs putting back.
-    newParent->children_->CheckKey(Name());
+    newParent->children_.CheckKey(Name());
     TTsTreeNode* oldParent = parent_;
     int oldIndex = IndexInParent();
     // From here `self` owns this node whenever it is in no collection; should
@@ -319,8 +321,8 @@ void TTsTreeNode::Move(TTsTreeNode* newParent, TTsTreeNode* sibling, int indexOr
     // function touches no member after that).
     std::unique_ptr<TObject> self;
     try {
-        oldParent->children_->Take(oldIndex, self);
-        newParent->children_->Put(newParent->PlaceIn(sibling, indexOrBefore), self);
+        oldParent->children_.Take(oldIndex, self);
+        newParent->children_.Put(newParent->PlaceIn(sibling, indexOrBefore), self);
     } catch (...) {
         if (self) Reattach(oldParent, oldIndex, self);
         throw;
@@ -333,7 +335,7 @@ std::unique_ptr<TTsTreeNode> TTsTreeNode::Detach() {
     int index = IndexInParent();
     std::unique_ptr<TObject> self;
     try {
-        oldParent->children_->Take(index, self);
+        oldParent->children_.Take(index, self);
     } catch (...) {
         if (self) Reattach(oldParent, index, self);
         throw;
@@ -343,12 +345,12 @@ std::unique_ptr<TTsTreeNode> TTsTreeNode::Detach() {
 
 void TTsTreeNode::Destroy() {
     if (!parent_) throw ETsRootNodeOwned(this, u"destroy");
-    parent_->children_->Delete(IndexInParent());
+    parent_->children_.Delete(IndexInParent());
 }
 
 void TTsTreeNode::DeleteChildren() {
     // Each child dismantles its own subtree without recursion.
-    children_->Clear();
+    children_.Clear();
 }
 
 // ---- TTsTreeNode: queries ---------------------------------------------------------------
@@ -374,27 +376,27 @@ WideString TTsTreeNode::PathFrom(const TTsTreeNode* ancestor, std::u16string_vie
 }
 
 TTsTreeNode* TTsTreeNode::FindChildren(std::u16string_view name, TTsHashFind& state) const {
-    children_->Find(name, state);
+    children_.Find(name, state);
     return NextChild(state);
 }
 
 TTsTreeNode* TTsTreeNode::NextChild(TTsHashFind& state) const {
-    int i = children_->Next(state);
-    return i < 0 ? nullptr : children_->Child(i);
+    int i = children_.Next(state);
+    return i < 0 ? nullptr : children_.Child(i);
 }
 
 TTsTreeNode* TTsTreeNode::FirstChild(std::u16string_view name) const {
-    int i = children_->IndexOf(name);
-    return i < 0 ? nullptr : children_->Child(i);
+    int i = children_.IndexOf(name);
+    return i < 0 ? nullptr : children_.Child(i);
 }
 
 TTsTreeNode* TTsTreeNode::LastChild(std::u16string_view name) const {
-    int i = children_->LastIndexOf(name);
-    return i < 0 ? nullptr : children_->Child(i);
+    int i = children_.LastIndexOf(name);
+    return i < 0 ? nullptr : children_.Child(i);
 }
 
 WideString TTsTreeNode::DescribeSelf() const {
-    return TTsSingleNode::Describe() + u" c" + IntToStr(children_->Count());
+    return TTsSingleNode::Describe() + u" c" + IntToStr(children_.Count());
 }
 
 WideString TTsTreeNode::Describe() const {

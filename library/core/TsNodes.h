@@ -171,8 +171,8 @@ public:
     const WideString& Name() const { return name_; }
     virtual void SetName(WideString name) { name_ = std::move(name); }
 
-    TTsProperties& Props() { return *props_; }
-    const TTsProperties& Props() const { return *props_; }
+    TTsProperties& Props() { return props_; }
+    const TTsProperties& Props() const { return props_; }
     // Listening does not change the node, so a const node can be listened to.
     // Made on first use: most nodes never have a listener.
     TTsCallbacks& Listeners() const {
@@ -189,7 +189,9 @@ private:
     // Private: in a tree the name is also the key of the parent's entry, so
     // it changes only through SetName.
     WideString name_;
-    std::unique_ptr<TTsProperties> props_;
+    // Held in place: every node has them, and a separate block per node
+    // costs an allocation to make and to free.
+    TTsProperties props_;
     mutable std::unique_ptr<TTsCallbacks> listeners_;
 };
 
@@ -227,7 +229,7 @@ public:
     virtual std::unique_ptr<TTsTreeNode> NewNode(WideString name);
 
     TTsTreeNode* Parent() const { return parent_; }
-    const TTsTreeNodeChildren& Children() const { return *children_; }
+    const TTsTreeNodeChildren& Children() const { return children_; }
     bool IsRoot() const { return parent_ == nullptr; }
     // -1 for a root; ETsBrokenNodeRelationship when the parent does not hold it.
     int IndexInParent() const;
@@ -255,8 +257,8 @@ public:
     // itself) gives the separator alone.
     WideString PathFrom(const TTsTreeNode* ancestor, std::u16string_view separator) const;
 
-    int ChildCount(std::u16string_view mask = u"*") const { return children_->Count(mask); }
-    TTsTreeNode* ChildByIndex(int index) const { return children_->Child(index); }
+    int ChildCount(std::u16string_view mask = u"*") const { return children_.Count(mask); }
+    TTsTreeNode* ChildByIndex(int index) const { return children_.Child(index); }
     TTsTreeNode* FindChildren(std::u16string_view name, TTsHashFind& state) const;
     TTsTreeNode* NextChild(TTsHashFind& state) const;
     TTsTreeNode* FirstChild(std::u16string_view name) const;
@@ -278,7 +280,7 @@ private:
 
     TTsTreeNode* parent_ = nullptr;
     mutable int posHint_ = -1;  // last known position in the parent's Children
-    std::unique_ptr<TTsTreeNodeChildren> children_;
+    TTsTreeNodeChildren children_;
 };
 
 }  // namespace ts
