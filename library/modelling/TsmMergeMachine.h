@@ -46,12 +46,16 @@ public:
     TMmNode* AddDefined(std::unique_ptr<TMmNode> node) override;
     TMmNode* CopyNode(const TMmNode& node) override;
     TMmNode* AddMerged(std::unique_ptr<TMmNode> node) override;
+    // Settles the child summaries that guessed a message child terminal
+    // before its merges gave it children, then removes unused nodes.
+    void RemoveUnused() override;
 
 private:
     // Gives node a new record (a copy of `from` when given) owned here.
     TTsmNodeInfo& Attach(TMmNode& node, const TTsmNodeInfo* from);
     // A new merged child of parent that no line declared.
     TTsmNodeInfo& AddImplicitChild(TMmID parent);
+    void SettleMessageSummary(TMmID id);
 
     std::vector<std::unique_ptr<TTsmNodeInfo>> infos_;
 };

@@ -91,4 +91,68 @@ void TTsmMergeMachine::NodeMerged(TMmID id) {
     InfoOf(id).ChildSummary = summary;
 }
 
+// A FAIL or WARN child ends its parent's loop only when it has no children,
+// but while the parent is merged the child's merges and inheritance have not
+// run yet: NodeMerged can only guess from its own lines, and a guess of
+// "terminal" is wrong when merging brings children. Then the parent's loop
+// has nothing that ends it (no implicit END although ordered or once
+// children need one) or an implicit ANY it should not have. Once every node
+// is merged the children are final and the guess is settled here.
+void TTsmMergeMachine::SettleMessageSummary(TMmID id) {
+    TMmNode& node = Merged[id];
+    TMmIdList& children = node.Children;
+    bool guessed = false;
+    for (int i = 0; i < children.Count() && !guessed; ++i) {
+        const TMmNode& child = Merged[children.ID(i)];
+        const TTsmProps& props = InfoOf(child).Props;
+        // Recomputing is harmless where the guess was right.
+        guessed = props.NodeClass && props.NodeClass->IsTerminal == &TTsmUserMessage::IsTerminal &&
+                  !child.Children.IsEmpty();
+    }
+    if (!guessed) return;
+    TTsmChildSummary summary;
+    bool allTerminal = true, explicitChildren = false;
+    int implicitEnd = -1, implicitAny = -1;
+    for (int i = 0; i < children.Count(); ++i) {
+        const TMmNode& child = Merged[children.ID(i)];
+        TTsmProps& props = InfoOf(child).Props;
+        if (props.IsImplicit()) {
+            (props.NodeClass == &TTsmEnd::Class ? implicitEnd : implicitAny) = i;
+            continue;
+        }
+        props.Children.resize(static_cast<size_t>(child.Children.Count()));
+        for (int k = 0; k < child.Children.Count(); ++k) props.Children[static_cast<size_t>(k)] = child.Children.ID(k);
+        const bool terminal = props.IsTerminal();
+        explicitChildren = true;
+        summary.HasOrdered = summary.HasOrdered || props.Order != 0;
+        summary.IsCyclic = summary.IsCyclic || terminal;
+        summary.HasOnce = summary.HasOnce || props.IsOnce;
+        allTerminal = allTerminal && terminal;
+    }
+    summary.OnlyENDs = explicitChildren && allTerminal;
+    // The guess only ever errs towards "terminal": an ANY may have to go and
+    // an END may have to come, never the other way round.
+    if (implicitAny >= 0 && !summary.OnlyENDs) {
+        children.Delete(implicitAny);
+        if (implicitEnd > implicitAny) --implicitEnd;
+    }
+    if (!summary.IsCyclic && (summary.HasOrdered || summary.HasOnce) && implicitEnd < 0) {
+        TMmNode* end = NewMergedNode();
+        end->Parent = id;
+        end->IsMerged = true;  // nothing of its own to merge
+        InfoOf(*end).Props.Source = TTsValue::FromStr(WideString(TsmImplicitSource));
+        InfoOf(*end).Props.NodeClass = &TTsmEnd::Class;
+        implicitEnd = children.Count();
+        children.Add(end->ID, 0);
+    }
+    summary.IsCyclic = summary.IsCyclic || implicitEnd >= 0;
+    InfoOf(node).ChildSummary = summary;
+}
+
+void TTsmMergeMachine::RemoveUnused() {
+    for (TMmID id = 0; id < Merged.Count(); ++id)
+        if (const TMmNode* node = Merged.Items(id); node && node->IsMerged) SettleMessageSummary(id);
+    TMergeMachine::RemoveUnused();
+}
+
 }  // namespace ts

@@ -142,6 +142,45 @@ TEST(TsmMergeRules, ImplicitAnyAfterOnlyTerminalChildren) {
     EXPECT_FALSE(c[4]->ChildSummary.OnlyENDs);
 }
 
+TEST(TsmMergeRules, MessageChildrenThatMergesFillDoNotEndTheLoop) {
+    // The FAIL nodes have no lines of their own below them; their merge
+    // references bring children only when they are merged, after their
+    // parent. A FAIL with children does not end its parent's loop, so the
+    // ordered node still needs its END and the other node no ANY.
+    Compiled c = CompileModel(
+        "(@d) = d\n"
+        "  y = y\n"
+        "ord = o\n"
+        "  1 a = a\n"
+        "  FAIL + d = f\n"
+        "msgs = m\n"
+        "  FAIL + d = f\n"
+        "  WARN = w\n"
+        "bare = b\n"
+        "  1 a = a\n"
+        "  FAIL = f\n");
+    const TTsmNodeInfo& ord = *c[3];
+    ASSERT_EQ(ord.Props.Children.size(), 3u);
+    EXPECT_EQ(c[ord.Props.Children[1]]->Props.Children.size(), 1u);
+    const TTsmProps& end = c[ord.Props.Children[2]]->Props;
+    EXPECT_TRUE(end.IsImplicit());
+    EXPECT_EQ(end.NodeClass, &TTsmEnd::Class);
+    EXPECT_EQ(end.Parent, 3);
+    EXPECT_TRUE(ord.ChildSummary.IsCyclic);
+    EXPECT_TRUE(ord.ChildSummary.HasOrdered);
+
+    const TTsmNodeInfo& msgs = *c[6];
+    ASSERT_EQ(msgs.Props.Children.size(), 2u);
+    EXPECT_TRUE(msgs.ChildSummary.IsCyclic);  // the WARN without children
+    EXPECT_FALSE(msgs.ChildSummary.OnlyENDs);
+
+    // A FAIL that stays without children still ends the loop: no END added.
+    const TTsmNodeInfo& bare = *c[9];
+    EXPECT_EQ(bare.Props.Children.size(), 2u);
+    EXPECT_TRUE(bare.ChildSummary.IsCyclic);
+    EXPECT_EQ(CountEnds(c, 9), 0);
+}
+
 TEST(TsmMergeRules, ImplicitChildrenAreNeverTakenOver) {
     Compiled c = CompileModel(
         "(@base) = b\n"
