@@ -106,7 +106,9 @@ TEST(CanonicalModels, BothReadWithTheNativeReader) {
     const TTsTreeNode& versionOp = *script->ChildByIndex(1);
     EXPECT_EQ(Flags(versionOp), "XIN");
     EXPECT_EQ(versionOp.ChildCount(u"notEq"), 2);
-    EXPECT_EQ(Str(*versionOp.ChildByIndex(6), u"mCond"), u"= <>");
+    // "<>" is tried before "<", "!=" last.
+    EXPECT_EQ(Str(*versionOp.ChildByIndex(2), u"mCond"), u"= <>");
+    EXPECT_EQ(Str(*versionOp.ChildByIndex(6), u"mCond"), u"= !=");
     EXPECT_EQ(Int(*script->ChildByIndex(2), u"mOrder"), 1);
     EXPECT_EQ(Str(*script->ChildByIndex(2), u"mCond"), u"% Tessarine SP+");
     const TTsTreeNode& subsection = *script->ChildByIndex(3)->ChildByIndex(3);
