@@ -1,4 +1,4 @@
-// The root of every class whose name shows in messages: the design prints
+// The root of every class whose name shows in messages: messages print
 // objects by class name, so each class answers its own through ClassName().
 #pragma once
 
@@ -24,7 +24,7 @@ public:
     virtual std::u16string_view ClassName() const { return u"TObject"; }
 };
 
-// Class reference: what the design passes around as "a class" (node classes,
+// Class reference: what the library passes around as "a class" (node classes,
 // condition classes, streamer classes...). A registry holds pointers to static
 // descriptors; a kind of class derives its own descriptor with a factory.
 struct TClassInfo {
