@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "library/modelling/TsmCompiler.h"
+#include "library/text/TsStreamers.h"
 #include "library/script/charset/Charsets.h"
 #include "support/Strings.h"
 
@@ -70,14 +71,7 @@ TTsTreeNode& TTsmCompiler::Dump(TMmID id, TTsTreeNode* parent) const {
             props.SetValue(u"Children", TTsValue::FromStr(std::move(ids)));
         }
         if (!p.Source.IsNull()) props.SetValue(u"source", p.Source);
-        props.SetValue(u"mIsResetter", TTsValue::FromBool(p.IsResetter));
-        props.SetValue(u"mIsOptional", TTsValue::FromBool(p.IsOptional));
-        props.SetValue(u"mIsTentative", TTsValue::FromBool(p.IsTentative));
-        props.SetValue(u"mIsOnce", TTsValue::FromBool(p.IsOnce));
-        props.SetValue(u"mIsOffContext", TTsValue::FromBool(p.IsOffContext));
-        props.SetValue(u"mIsInheriting", TTsValue::FromBool(p.IsInheriting));
-        props.SetValue(u"mIsPrepending", TTsValue::FromBool(p.IsPrepending));
-        props.SetValue(u"mIsNonConsuming", TTsValue::FromBool(p.IsNonConsuming));
+        WriteModelFlags(props, p);
         if (p.Order != 0) props.SetValue(u"mOrder", TTsValue::FromInt(p.Order));
         if (!p.Path.empty()) props.SetValue(u"mPath", TTsValue::FromStr(p.Path));
         if (p.Cond.IsSet()) props.SetValue(u"mCond", TTsValue::FromStr(ConditionText(p.Cond)));

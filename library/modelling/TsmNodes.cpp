@@ -2,6 +2,7 @@
 // texts that name nodes in messages.
 #include "library/modelling/TsmNodes.h"
 
+#include "library/text/TsStreamers.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -57,20 +58,12 @@ const TTsmNodeClassList& TsmNodeClasses() {
     return list;
 }
 
-namespace {
-
-constexpr std::u16string_view FlagNames[8] = {u"mIsResetter",   u"mIsOptional",   u"mIsTentative",
-                                              u"mIsOnce",       u"mIsOffContext", u"mIsInheriting",
-                                              u"mIsPrepending", u"mIsNonConsuming"};
-
-}  // namespace
-
 TTsmLineProps::TTsmLineProps(const TTsProperties& props) {
     const TTsProperty** named[] = {&Source, &Order, &Path, &Cond, &MergesL, &MergesR};
     constexpr std::u16string_view names[] = {u"source", u"mOrder", u"mPath", u"mCond", u"mMergesL", u"mMergesR"};
     if (props.HasListeners()) {
         // Listeners may supply properties that are not stored: ask by name.
-        for (int i = 0; i < 8; ++i) Flags[i] = props.Find(FlagNames[i]);
+        for (int i = 0; i < 8; ++i) Flags[i] = props.Find(ModelFlagNames[i]);
         for (size_t i = 0; i < std::size(names); ++i) *named[i] = props.Find(names[i]);
         return;
     }
@@ -88,15 +81,15 @@ TTsmLineProps::TTsmLineProps(const TTsProperties& props) {
         switch (name.size()) {
             case 5: is(u"mPath", Path) || is(u"mCond", Cond); break;
             case 6: is(u"source", Source) || is(u"mOrder", Order); break;
-            case 7: is(FlagNames[fOnce], Flags[fOnce]); break;
+            case 7: is(ModelFlagNames[fOnce], Flags[fOnce]); break;
             case 8: is(u"mMergesL", MergesL) || is(u"mMergesR", MergesR); break;
-            case 11: is(FlagNames[fResetter], Flags[fResetter]) || is(FlagNames[fOptional], Flags[fOptional]); break;
-            case 12: is(FlagNames[fTentative], Flags[fTentative]); break;
+            case 11: is(ModelFlagNames[fResetter], Flags[fResetter]) || is(ModelFlagNames[fOptional], Flags[fOptional]); break;
+            case 12: is(ModelFlagNames[fTentative], Flags[fTentative]); break;
             case 13:
-                is(FlagNames[fOffContext], Flags[fOffContext]) || is(FlagNames[fInheriting], Flags[fInheriting]) ||
-                    is(FlagNames[fPrepending], Flags[fPrepending]);
+                is(ModelFlagNames[fOffContext], Flags[fOffContext]) || is(ModelFlagNames[fInheriting], Flags[fInheriting]) ||
+                    is(ModelFlagNames[fPrepending], Flags[fPrepending]);
                 break;
-            case 15: is(FlagNames[fNonConsuming], Flags[fNonConsuming]); break;
+            case 15: is(ModelFlagNames[fNonConsuming], Flags[fNonConsuming]); break;
             default: break;
         }
     }

@@ -248,14 +248,7 @@ TTsTreeNode& TTsmTextStreamer::BuildNode() {
     if (!p.Path.empty()) props.SetValue(u"mPath", TTsValue::FromStr(Trim(p.Path)));
     if (!p.Cond.empty()) props.SetValue(u"mCond", TTsValue::FromStr(Trim(p.Cond)));
     props.SetValue(u"mOrder", TTsValue::FromInt(p.Order));
-    props.SetValue(u"mIsResetter", TTsValue::FromBool(p.IsResetter));
-    props.SetValue(u"mIsOptional", TTsValue::FromBool(p.IsOptional));
-    props.SetValue(u"mIsTentative", TTsValue::FromBool(p.IsTentative));
-    props.SetValue(u"mIsOnce", TTsValue::FromBool(p.IsOnce));
-    props.SetValue(u"mIsOffContext", TTsValue::FromBool(p.IsOffContext));
-    props.SetValue(u"mIsInheriting", TTsValue::FromBool(p.IsInheriting));
-    props.SetValue(u"mIsPrepending", TTsValue::FromBool(p.IsPrepending));
-    props.SetValue(u"mIsNonConsuming", TTsValue::FromBool(p.IsNonConsuming));
+    WriteModelFlags(props, p);
     if (!p.MergesL.empty()) props.SetValue(u"mMergesL", TTsValue::FromStr(MergeListText(p.MergesL)));
     if (!p.MergesR.empty()) props.SetValue(u"mMergesR", TTsValue::FromStr(MergeListText(p.MergesR)));
     return node;
