@@ -19,10 +19,11 @@ struct TRunOutput {
 
     // A node's inner text in the input's code page; UTF-8 keeps every byte
     // past a zero byte too.
-    WideString InnerText(const TTsTreeNode& node) const {
-        RawByteString bytes = Slicer.TextOfNode(&node, u"inner");
+    WideString SpanText(const TTsTreeNode& node, std::u16string_view span) const {
+        RawByteString bytes = Slicer.TextOfNode(&node, span);
         return Codepage == CpUtf8 ? Utf8ToWide(bytes) : BytesToWide(Codepage, bytes);
     }
+    WideString InnerText(const TTsTreeNode& node) const { return SpanText(node, u"inner"); }
 };
 
 std::string InnerTextJson(const TTsTreeNode& node, const void* context) {
@@ -41,8 +42,16 @@ WideString ResultText(const TTsTreeNode& root, const TRunOutput& run) {
         todo.pop_back();
         out.append(depth * 2, u' ');
         out += node->Name().empty() ? WideString(u"<unnamed>") : node->Name();
-        if (node->Props().Find(u"inner"))
-            out += u" \"" + Escaped(run.InnerText(*node), kShownText) + u"\"";
+        if (node->Props().Find(u"inner")) {
+            WideString inner = run.InnerText(*node);
+            out += u" \"" + Escaped(inner, kShownText) + u"\"";
+            // A node whose condition took the text and whose children took
+            // nothing has it all in its start span: show that too.
+            if (inner.empty() && node->Props().Find(u"start")) {
+                WideString start = run.SpanText(*node, u"start");
+                if (!start.empty()) out += u" start \"" + Escaped(start, kShownText) + u"\"";
+            }
+        }
         out += u'\n';
         for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), depth + 1});
     }
