@@ -1,64 +1,95 @@
 // The compile driver.
 #include "debugger/driver/TsdbgDriver.h"
 
+#include <algorithm>
+
 #include "support/Strings.h"
 
 namespace ts {
 
-TCompileDriver::~TCompileDriver() { StopWorker(); }
+// What one worker reads and builds. The worker holds it as long as it runs,
+// so a cancelled worker never writes into freed memory.
+struct TCompileDriver::TRun {
+    WideString Source;
+    uint8_t LastPhase = 0;
+    TModelReader Reader = TModelReader::Modelling;
+    std::function<void(int step)> OnWorkerStep;
+    TTsmCancelToken Cancel;
+    std::unique_ptr<TTsTreeNode> InputTree;
+    std::unique_ptr<TTsdbgCompiler> Compiler;
+    std::unique_ptr<TTsTreeNode> ResultTree;
+    WideString ErrorClass;
+    WideString ErrorMessage;
+};
+
+TCompileDriver::~TCompileDriver() {
+    // Every worker still alive is told to stop; their destructors wait.
+    cancel_.Cancel();
+    for (auto& w : retired_) w.reset();
+    Worker.reset();
+}
 
 void TCompileDriver::StartCompile(std::u16string_view text, int index) {
     if (index < 0 || index > 2)
         throw EInvalidArgument(u"Wrong LastPhase index %d.", {static_cast<unsigned>(static_cast<uint8_t>(index))});
     if (index >= 2) index = 1;
     StopWorker();
+    // The end of a replaced worker is never reported; it is freed once over.
+    if (Worker) retired_.push_back(std::move(Worker));
+    ReapRetired();
     Source = WideString(text);
     LastPhase = static_cast<uint8_t>(index + 1);
     Working = true;
     // Each run gets a fresh token: the one of a cancelled run stays cancelled.
     cancel_ = TTsmCancelToken();
+    run_ = std::make_shared<TRun>();
+    run_->Source = Source;
+    run_->LastPhase = LastPhase;
+    run_->Reader = Reader;
+    run_->OnWorkerStep = OnWorkerStep;
+    run_->Cancel = cancel_;
     Worker = std::make_unique<TSingleThread>(std::vector<TTsArg>{}, true,
-                                             [this](TSingleThread&, TTsArgs) { return WorkerProcedure(); });
-    Worker->SetErrorEvent([this](TSingleThread&, TTsArgs, const std::exception& e) { return WorkerError(e); });
+                                             [run = run_](TSingleThread&, TTsArgs) { return WorkerProcedure(*run); });
+    Worker->SetErrorEvent(
+        [run = run_](TSingleThread&, TTsArgs, const std::exception& e) { return WorkerError(*run, e); });
     Worker->SetStopRequest([token = cancel_] { token.Cancel(); });
     Worker->Start();
 }
 
-int TCompileDriver::WorkerProcedure() {
-    auto step = [this](int n) {
-        if (OnWorkerStep) OnWorkerStep(n);
-        return !Cancelled();
+int TCompileDriver::WorkerProcedure(TRun& run) {
+    auto step = [&run](int n) {
+        if (run.OnWorkerStep) run.OnWorkerStep(n);
+        return !run.Cancel.IsCancelled();
     };
     if (!step(0)) return WorkerCancelled;
-    InputTree = ReadModelText(Source, Reader, &cancel_);
+    run.InputTree = ReadModelText(run.Source, run.Reader, &run.Cancel);
     if (!step(1)) return WorkerCancelled;
-    Compiler = std::make_unique<TTsdbgCompiler>();
+    run.Compiler = std::make_unique<TTsdbgCompiler>();
     // Model text is UTF-8 here: conditions become bytes the same way.
-    Compiler->Options.Codepage = SystemCodepage;
-    Compiler->SetPhase(LastPhase);
-    Compiler->Compile(*InputTree);
+    run.Compiler->Options.Codepage = SystemCodepage;
+    run.Compiler->SetPhase(run.LastPhase);
+    run.Compiler->Compile(*run.InputTree);
     if (!step(2)) return WorkerCancelled;
-    ResultTree = BuildResultTree(*Compiler, Compiler->CurrentPhase);
+    run.ResultTree = BuildResultTree(*run.Compiler, run.Compiler->CurrentPhase);
     return WorkerSucceeded;
 }
 
-int TCompileDriver::WorkerError(const std::exception& error) {
+int TCompileDriver::WorkerError(TRun& run, const std::exception& error) {
     // The error a cancel provokes is not the run's error: an earlier one
     // stays on show.
-    if (Cancelled()) return WorkerCancelled;
+    if (run.Cancel.IsCancelled()) return WorkerCancelled;
     if (const auto* e = dynamic_cast<const Exception*>(&error)) {
-        ErrorClass = WideString(e->ClassName());
-        ErrorMessage = e->Message();
+        run.ErrorClass = WideString(e->ClassName());
+        run.ErrorMessage = e->Message();
     } else {
-        ErrorClass = u"Exception";
-        ErrorMessage = Utf8ToWide(error.what());
+        run.ErrorClass = u"Exception";
+        run.ErrorMessage = Utf8ToWide(error.what());
     }
     return WorkerFailed;
 }
 
 void TCompileDriver::StopWorker() {
-    if (Worker && Worker->Running()) Worker->Terminate(WorkerCancelled);
-    // The worker has ended: what it built is ours to free.
+    if (Worker && Worker->Running()) cancel_.Cancel();
     ResultTree.reset();
     Compiler.reset();
     InputTree.reset();
@@ -67,12 +98,28 @@ void TCompileDriver::StopWorker() {
     ErrorShown = false;
 }
 
+void TCompileDriver::ReapRetired() {
+    std::erase_if(retired_, [](const std::unique_ptr<TSingleThread>& w) { return w->Finished(); });
+}
+
 TSyncOutcome TCompileDriver::Sync() {
+    ReapRetired();
     TSyncOutcome out;
     if (!Worker || !Worker->Finished()) return out;
-    out.ExitCode = Worker->ExitCode();
+    // A run asked to stop counts as cancelled even when it got to its end.
+    out.ExitCode = cancel_.IsCancelled() ? WorkerCancelled : Worker->ExitCode();
     Worker.reset();
+    std::shared_ptr<TRun> run = std::move(run_);
     Working = false;
+    if (out.ExitCode == WorkerSucceeded || out.ExitCode == WorkerFailed) {
+        InputTree = std::move(run->InputTree);
+        Compiler = std::move(run->Compiler);
+        ResultTree = std::move(run->ResultTree);
+    }
+    if (out.ExitCode == WorkerFailed) {
+        ErrorClass = std::move(run->ErrorClass);
+        ErrorMessage = std::move(run->ErrorMessage);
+    }
     if (out.ExitCode == WorkerSucceeded) {
         HasResult = true;
         out.Action = TSyncAction::ShowResult;

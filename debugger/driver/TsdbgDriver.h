@@ -7,12 +7,19 @@
 //
 // Worker exit codes: 777 success, 12 an error (its class and message
 // recorded), 11 cancelled.
+//
+// A cancel does not wait for the worker: the worker builds into a run object
+// of its own, which it shares with the driver, and a cancelled worker may go
+// on until its next step while the window is already used again (a new run
+// starts beside it). Its results are freed on the driver's thread, when its
+// end is collected or the driver goes.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "debugger/driver/TsdbgCompiler.h"
 #include "debugger/driver/TsdbgSource.h"
@@ -52,12 +59,14 @@ public:
     // 2 building the result tree), for progress display.
     std::function<void(int step)> OnWorkerStep;
 
-    // ---- State of the current run (read it only while no worker runs)
+    // ---- State of the last run. The trees and the compiler are the
+    // finished run's, handed over when Sync collects it.
     WideString Source;
     uint8_t LastPhase = 0;
     std::unique_ptr<TTsTreeNode> InputTree;
     std::unique_ptr<TTsdbgCompiler> Compiler;
     std::unique_ptr<TTsTreeNode> ResultTree;
+    // The current run's worker; after a cancel it stays until Sync sees it end.
     std::unique_ptr<TSingleThread> Worker;
     // The last error: its class name (empty: none) and message. A new run
     // does not clear them; only a later error replaces them.
@@ -70,12 +79,16 @@ public:
     // Index 0 loads, 1 merges, 2 (full) merges too. An index above 2 raises
     // EInvalidArgument "Wrong LastPhase index %d." before anything changes.
     void StartCompile(std::u16string_view text, int index);
-    // Cancels a running worker (exit code 11) and frees the run's results.
+    // Asks a running worker to stop (it ends with exit code 11) without
+    // waiting for it, and frees the results of the last run.
     void StopWorker();
     // Collects a finished worker.
     TSyncOutcome Sync();
     // Waits for the worker, then collects it.
     TSyncOutcome WaitAndSync();
+    // Workers of cancelled runs that a newer run replaced and that have not
+    // ended yet.
+    size_t RetiredWorkers() const { return retired_.size(); }
 
     // The phase the compiler last entered (the error's phase), -1 when there
     // is no compiler or it entered none.
@@ -88,10 +101,14 @@ public:
     bool Cancelled() const { return cancel_.IsCancelled(); }
 
 private:
-    int WorkerProcedure();
-    int WorkerError(const std::exception& error);
+    struct TRun;
+    static int WorkerProcedure(TRun& run);
+    static int WorkerError(TRun& run, const std::exception& error);
+    void ReapRetired();
 
     TTsmCancelToken cancel_;
+    std::shared_ptr<TRun> run_;
+    std::vector<std::unique_ptr<TSingleThread>> retired_;
 };
 
 }  // namespace ts

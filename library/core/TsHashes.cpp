@@ -230,6 +230,10 @@ void TTsHash::SetObject(int index, std::unique_ptr<TObject> obj) {
 
 // ---- TTsHash: key index ---------------------------------------------------------
 
+void TTsHash::PrepareSharedReading() const {
+    if (Count() > IndexThreshold && !indexValid_) RebuildIndex();
+}
+
 bool TTsHash::UseIndex() const {
     if (Count() <= IndexThreshold) return false;
     if (indexValid_) return true;

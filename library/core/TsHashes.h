@@ -113,6 +113,11 @@ public:
     TTsHash() : TTsHash(false, TDuplicates::Accept) {}
     ~TTsHash() override;
 
+    // Builds the key index now (when the collection is large enough to use
+    // one), so that later lookups only read: a collection that several
+    // threads look into at once must be prepared so after its last change.
+    void PrepareSharedReading() const;
+
     // Checks the key; appends, or inserts in sorted order (before equal
     // entries). Returns the entry's index (for a replaced duplicate, its index).
     int Add(std::u16string_view key, std::u16string_view value, std::unique_ptr<TObject> obj);

@@ -75,8 +75,7 @@ TS_MATCHER_BUILD(TCdSimpat)
 
 // ---- the operator table ----------------------------------------------------------------------
 
-void InitDefaultConditions() {
-    TTsConditions& t = DefaultConditions();
+void InitDefaultConditions(TTsConditions& t) {
     if (t.Count() > 0) return;
     t.Add(u"?", CondClass<TCdExpression>());
     t.Add(u"=", CondClass<TCdExact>());
@@ -85,10 +84,14 @@ void InitDefaultConditions() {
     t.Add(u"%", CondClass<TCdSimpat>());
 }
 
-TTsConditions& DefaultConditions() {
+TTsConditions& DefaultConditionsStorage() {
     static TTsConditions table;
-    InitExpressionLayer();
     return table;
+}
+
+TTsConditions& DefaultConditions() {
+    InitExpressionLayer();
+    return DefaultConditionsStorage();
 }
 
 // ---- compiled conditions ------------------------------------------------------------------------

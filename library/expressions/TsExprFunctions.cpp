@@ -556,10 +556,14 @@ void TFnDebuggerInterrupt::Execute() {
 
 // ---- the default registry ------------------------------------------------------------------------
 
-TTsFunctions& DefaultFunctions() {
+TTsFunctions& DefaultFunctionsStorage() {
     static TTsFunctions registry;
-    InitExpressionLayer();
     return registry;
+}
+
+TTsFunctions& DefaultFunctions() {
+    InitExpressionLayer();
+    return DefaultFunctionsStorage();
 }
 
 void InitDefaultFunctions(TTsFunctions& r) {

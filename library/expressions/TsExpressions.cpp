@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 #include "library/core/TsNodePaths.h"
 #include "library/core/TsNodes.h"
@@ -19,20 +20,28 @@ constexpr TRpnValueKinds kCustom = RpnKind(valCustom);
 
 // ---- start-up ------------------------------------------------------------------
 
+class TTsConditions;
+
 void InitDefaultFunctions(TTsFunctions& registry);  // TsExprFunctions.cpp
-void InitDefaultConditions();                        // TsConditions.cpp
+void InitDefaultConditions(TTsConditions& table);   // TsConditions.cpp
+TTsFunctions& DefaultFunctionsStorage();            // TsExprFunctions.cpp
+TTsConditions& DefaultConditionsStorage();          // TsConditions.cpp
 
 void InitExpressionLayer() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    // Paths and the tokens below must be single variable tokens, and every
-    // one of them is resolved here rather than by RPN operators. "!" is
-    // among them so that "!=" can be written at all.
-    SetRpnVarChars(RpnVarChars() + u".\\/$?<=>+-*/[]!");
-    RpnDefaultOperators().Clear();
-    InitDefaultFunctions(DefaultFunctions());
-    InitDefaultConditions();
+    // Once per process, whichever thread comes first; the others wait for
+    // it. Afterwards the tables only change by a user's own registration.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Paths and the tokens below must be single variable tokens, and every
+        // one of them is resolved here rather than by RPN operators. "!" is
+        // among them so that "!=" can be written at all.
+        SetRpnVarChars(RpnVarChars() + u".\\/$?<=>+-*/[]!");
+        RpnDefaultOperators().Clear();
+        InitDefaultFunctions(DefaultFunctionsStorage());
+        InitDefaultConditions(DefaultConditionsStorage());
+        // Lookups into the shared registry must not build its index lazily.
+        DefaultFunctionsStorage().PrepareSharedReading();
+    });
 }
 
 // ---- errors ----------------------------------------------------------------------

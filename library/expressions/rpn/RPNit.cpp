@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <mutex>
 
 #include "support/Strings.h"
 
@@ -284,7 +285,9 @@ struct TCacheShelf {
     TCacheMap map;
 };
 
+// Shared by every thread that compiles; guarded by its mutex.
 struct TCompileCache {
+    std::mutex mutex;
     std::vector<TCacheShelf> shelves;
     uint64_t operatorsGeneration = 0;
 
@@ -405,22 +408,31 @@ std::shared_ptr<const TCompiledRPN> RpnCompile(std::u16string_view text, const T
     std::u16string_view key = TrimView(text);
     bool cached = settings.UseCache && (!settings.Operators || settings.Operators == &RpnDefaultOperators());
     TCacheMap* map = nullptr;
+    TCompileCache& cache = Cache();
     if (cached) {
-        map = Cache().Find(settings, true);
+        std::lock_guard lock(cache.mutex);
+        map = cache.Find(settings, true);
         auto it = map->find(key);
         if (it != map->end()) return it->second;
     }
+    // Parsed outside the lock: a second thread compiling the same text at
+    // once only does the work twice, and the first entry stays.
     WideString src(key);
     std::shared_ptr<const TCompiledRPN> list = Parse(src, settings);
+    if (!cached) return list;
+    std::lock_guard lock(cache.mutex);
     // Parsing may have created the default table (and so bumped its
     // generation); look the shelf up again rather than trust the old one.
-    if (cached) Cache().Find(settings, true)->emplace(std::move(src), list);
-    return list;
+    return cache.Find(settings, true)->emplace(std::move(src), list).first->second;
 }
 
-void RpnClearCompileCache() { Cache().shelves.clear(); }
+void RpnClearCompileCache() {
+    std::lock_guard lock(Cache().mutex);
+    Cache().shelves.clear();
+}
 
 size_t RpnCompileCacheSize() {
+    std::lock_guard lock(Cache().mutex);
     size_t n = 0;
     for (auto& s : Cache().shelves) n += s.map.size();
     return n;

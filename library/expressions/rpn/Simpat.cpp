@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
 #include <typeinfo>
 
 #include "support/Strings.h"
@@ -513,12 +514,12 @@ struct TWideHash {
 
 using TItemMap = std::unordered_map<WideString, std::unique_ptr<TSimpatItemList>, TWideHash, std::equal_to<>>;
 
-// Entries live until shutdown, so the last hit can be remembered by address:
-// a condition tested over and over skips the hashing.
+// Shared by every thread; entries live until shutdown, so each thread may
+// remember its last hit by address and skip the lock and the hashing when a
+// condition is tested over and over.
 struct TItemCache {
+    std::mutex mutex;
     TItemMap map;
-    const WideString* lastKey = nullptr;
-    const TSimpatItemList* lastItems = nullptr;
 };
 
 TItemCache& ItemCache() {
@@ -526,15 +527,30 @@ TItemCache& ItemCache() {
     return cache;
 }
 
+struct TLastHit {
+    const WideString* key = nullptr;
+    const TSimpatItemList* items = nullptr;
+};
+
 // text is trimmed already.
 const TSimpatItemList* CachedItems(std::u16string_view text) {
+    thread_local TLastHit last;
+    if (last.key && *last.key == text) return last.items;
     TItemCache& cache = ItemCache();
-    if (cache.lastKey && *cache.lastKey == text) return cache.lastItems;
-    auto it = cache.map.find(text);
-    if (it == cache.map.end()) it = cache.map.emplace(WideString(text), ParseSimpatChoice(WideToUtf8(text))).first;
-    cache.lastKey = &it->first;
-    cache.lastItems = it->second.get();
-    return cache.lastItems;
+    {
+        std::lock_guard lock(cache.mutex);
+        auto it = cache.map.find(text);
+        if (it != cache.map.end()) {
+            last = {&it->first, it->second.get()};
+            return last.items;
+        }
+    }
+    // Parsed outside the lock (a parse error leaves the cache as it was).
+    std::unique_ptr<TSimpatItemList> items = ParseSimpatChoice(WideToUtf8(text));
+    std::lock_guard lock(cache.mutex);
+    auto it = cache.map.emplace(WideString(text), std::move(items)).first;
+    last = {&it->first, it->second.get()};
+    return last.items;
 }
 
 // Calls fn(choiceText, isLast) for each choice, trimmed and with "||" made
@@ -620,7 +636,10 @@ bool MatchItems(const TSimpatItemList& items, TSimpatContext& ctx) {
 
 }  // namespace
 
-size_t SimpatCacheSize() { return ItemCache().map.size(); }
+size_t SimpatCacheSize() {
+    std::lock_guard lock(ItemCache().mutex);
+    return ItemCache().map.size();
+}
 
 // ---------------------------------------------------------------- choices and patterns
 

@@ -158,7 +158,7 @@ TEST(TsdbgDriver, CancelledRunsEndWithCode11AndFreeTheirResults) {
     EXPECT_EQ(d.InputTree, nullptr);
     EXPECT_EQ(d.Compiler, nullptr);
     EXPECT_FALSE(d.Working);
-    TSyncOutcome out = d.Sync();
+    TSyncOutcome out = d.WaitAndSync();
     EXPECT_EQ(out.ExitCode, WorkerCancelled);
     EXPECT_TRUE(out.Status.empty());  // no message for a cancel
     EXPECT_EQ(out.Action, TSyncAction::ShowError);  // the earlier error again
@@ -177,9 +177,54 @@ TEST(TsdbgDriver, ACancelStopsALongRead) {
     d.StartCompile(big, 2);
     while (!reading) std::this_thread::yield();
     d.StopWorker();
-    TSyncOutcome out = d.Sync();
+    TSyncOutcome out = d.WaitAndSync();
     EXPECT_EQ(out.ExitCode, WorkerCancelled);
     EXPECT_EQ(out.Action, TSyncAction::Idle);
     EXPECT_TRUE(d.ErrorClass.empty());  // the read's failure is not the run's error
     EXPECT_EQ(d.InputTree, nullptr);
+}
+
+TEST(TsdbgDriver, ACancelDoesNotWaitAndANewRunStartsBesideTheOldWorker) {
+    TCompileDriver d;
+    d.Reader = TModelReader::Native;
+    // The first worker is held at its compile step until the test lets it go.
+    std::atomic<bool> reached{false}, release{false};
+    d.OnWorkerStep = [&](int step) {
+        if (step != 1 || reached.exchange(true)) return;
+        while (!release) std::this_thread::yield();
+    };
+    d.StartCompile(kModel, 2);
+    while (!reached) std::this_thread::yield();
+    d.StopWorker();  // returns although the worker cannot move yet
+    EXPECT_EQ(d.Sync().Action, TSyncAction::None);
+
+    // A new run replaces it; the old worker's end is never reported.
+    d.StartCompile(kModel, 0);
+    EXPECT_EQ(d.RetiredWorkers(), 1u);
+    release = true;
+    TSyncOutcome out = d.WaitAndSync();
+    EXPECT_EQ(out.Action, TSyncAction::ShowResult) << WideToUtf8(d.ErrorMessage);
+    ASSERT_NE(d.Compiler, nullptr);
+    EXPECT_EQ(d.Compiler->CurrentPhase, 1);  // the new run's phase, not the old one's
+}
+
+TEST(TsdbgDriver, ACancelAtTheLastStepLeavesNoResult) {
+    TCompileDriver d;
+    d.Reader = TModelReader::Native;
+    std::atomic<bool> reached{false}, release{false};
+    // Cancelled at the last step, which no longer looks at the token.
+    d.OnWorkerStep = [&](int step) {
+        if (step != 2) return;
+        reached = true;
+        while (!release) std::this_thread::yield();
+    };
+    d.StartCompile(kModel, 2);
+    while (!reached) std::this_thread::yield();
+    d.StopWorker();
+    release = true;
+    TSyncOutcome out = d.WaitAndSync();
+    EXPECT_EQ(out.ExitCode, WorkerCancelled);
+    EXPECT_EQ(out.Action, TSyncAction::Idle);
+    EXPECT_FALSE(d.HasResult);
+    EXPECT_EQ(d.ResultTree, nullptr);
 }
