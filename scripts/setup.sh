@@ -3,7 +3,8 @@
 # Usage: source scripts/setup.sh PRESET
 set -euo pipefail
 
-TS_PACKAGES=(cmake g++ ninja-build pkg-config libicu-dev libgtest-dev libgmock-dev libbenchmark-dev)
+TS_PACKAGES=(cmake g++ ninja-build pkg-config libicu-dev libgtest-dev libgmock-dev libbenchmark-dev
+             qt6-base-dev xvfb xauth)
 
 ts_install_missing() {
     local missing=()
