@@ -90,6 +90,10 @@ TEST_F(SourceTree, MaskSplitsIntoBaseAndExtensions) {
     EXPECT_EQ(Sorted({files[0], files[1]}), (std::vector<WideString>{u"READ.txt", u"b.txt"}));
     EXPECT_EQ(files[2], u"a.TSN");
     EXPECT_EQ(loc.Files()[2], Root() + u"a.TSN");
+    TMaskResolver exact;
+    exact.SetCaseSensitive(true);
+    exact.Start(Root() + u"*.tsn");
+    EXPECT_TRUE(exact.Next().empty());
 
     loc.SetMask(Root() + u"b.txt,txt");
     EXPECT_EQ(loc.FillFiles(true), (std::vector<WideString>{u"b.txt", u"b.txt"}));
