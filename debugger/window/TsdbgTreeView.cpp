@@ -1,0 +1,80 @@
+#include "debugger/window/TsdbgTreeView.h"
+
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+#include "debugger/window/QtText.h"
+
+namespace ts {
+
+namespace {
+
+constexpr int NodeRole = Qt::UserRole;
+
+}  // namespace
+
+QTreeWidgetItem* TNodeLinks::ItemOf(const TTsTreeNode* node) const {
+    auto found = items_.find(node);
+    return found == items_.end() ? nullptr : found->second;
+}
+
+const TTsTreeNode* ItemNode(const QTreeWidgetItem* item) {
+    if (!item) return nullptr;
+    return static_cast<const TTsTreeNode*>(item->data(0, NodeRole).value<const void*>());
+}
+
+void FillTreeView(QTreeWidget& view, const std::vector<TTreeLine>& lines, TNodeLinks& links) {
+    view.clear();
+    links.Clear();
+    QFont bold = view.font();
+    bold.setBold(true);
+    const QBrush grey(TreeGrey), maroon(TreeMaroon);
+
+    // The items are built detached and added at once: a view that lays out
+    // each item as it arrives is many times slower on large trees.
+    QList<QTreeWidgetItem*> topLevel;
+    std::vector<QTreeWidgetItem*> open;  // the last item at each depth
+    std::vector<QTreeWidgetItem*> toExpand;
+    for (const TTreeLine& line : lines) {
+        const size_t depth = static_cast<size_t>(std::max(0, line.Depth));
+        QTreeWidgetItem* parent = depth > 0 && depth <= open.size() ? open[depth - 1] : nullptr;
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem();
+        if (!parent) topLevel.push_back(item);
+        item->setText(0, ToQString(line.Text));
+        if (line.IsNode) {
+            item->setFont(0, bold);
+            item->setData(0, NodeRole, QVariant::fromValue(static_cast<const void*>(line.Node)));
+            links.Link(line.Node, item);
+            if (parent && (toExpand.empty() || toExpand.back() != parent)) toExpand.push_back(parent);
+        }
+        if (line.Colour == TTreeLineColour::Grey) item->setForeground(0, grey);
+        if (line.Colour == TTreeLineColour::Maroon) item->setForeground(0, maroon);
+        open.resize(depth);
+        open.push_back(item);
+    }
+    view.addTopLevelItems(topLevel);
+    for (QTreeWidgetItem* item : toExpand) item->setExpanded(true);
+}
+
+void ToggleTreeNodes(QTreeWidget& view, bool down) {
+    QTreeWidgetItemIterator it(&view);
+    if (!*it) return;
+    QTreeWidgetItem* first = *it;
+    for (++it; *it; ++it) (*it)->setExpanded(down);
+    first->setExpanded(true);
+}
+
+bool JumpToReferencedNode(QTreeWidget& view, const QTreeWidgetItem& item, const TTsTreeNode& root,
+                          const TNodeLinks& links) {
+    const std::optional<int32_t> id = ReferencedID(ToWide(item.text(0)));
+    if (!id) return false;
+    const TTsTreeNode* node = FindNodeByID(root, *id);
+    QTreeWidgetItem* target = node ? links.ItemOf(node) : nullptr;
+    if (!target) return false;
+    view.setCurrentItem(target);
+    target->setExpanded(true);
+    view.scrollToItem(target);
+    return true;
+}
+
+}  // namespace ts
