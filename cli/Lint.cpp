@@ -145,6 +145,8 @@ private:
     std::vector<TLintFinding> findings_;
     std::set<WideString> elementNames_;  // every segment of every node's path
     std::vector<const TTsTreeNode*> nodes_;
+    std::set<int> askedLines_;   // lines with a quoted name before "?"
+    std::set<int> mergeLines_;   // lines with a merge that reaches nothing
 };
 
 void TLinter::CheckLayout() {
@@ -187,6 +189,7 @@ void TLinter::CheckQuotedNameAsks() {
         const char16_t op = l[cond] == u'!' && cond + 1 < l.size() ? l[cond + 1] : l[cond];
         if (WideString(u"=_x%").find(op) == WideString::npos) continue;
         const WideString name = l.substr(p, close + 1 - p);
+        askedLines_.insert(static_cast<int>(i));
         Add(static_cast<int>(i), close + 1,
             name + u"? followed by a matcher reads as the expression condition \"? " + l.substr(cond) + u"\"",
             u"for an optional node put \"?\" in the order prefix: .? " + name + u" " + l.substr(cond));
@@ -311,6 +314,7 @@ void TLinter::CheckTree(const TTsTreeNode& root) {
                 if (ref.empty()) continue;
                 ++referenced[ref];
                 if (!names.count(ref)) {
+                    mergeLines_.insert(line);
                     const size_t at = LineAt(line).find(ref);
                     Add(line, at == WideString::npos ? NameColumn(line) : at,
                         u"the merge '" + ref + u"' reaches nothing: no node is named so",
@@ -435,7 +439,9 @@ std::vector<TLintFinding> TLinter::Run(std::u16string_view text) {
         const size_t valueAt = cond.find_first_not_of(u" \t", op + 1);
         const WideString value = valueAt == WideString::npos ? WideString() : cond.substr(valueAt);
         if (cond[op] == u'%') CheckPattern(line, col + valueAt, value);
-        if (cond[op] == u'?') CheckExpression(line, col + valueAt, value, compiler);
+        // "x"? % ... already has its finding; the expression it makes is
+        // that mistake, not a second one.
+        if (cond[op] == u'?' && !askedLines_.count(line)) CheckExpression(line, col + valueAt, value, compiler);
     }
     try {
         compiler.Compile(*tree);
@@ -446,7 +452,9 @@ std::vector<TLintFinding> TLinter::Run(std::u16string_view text) {
         // Compile errors end in the node text "<source>:LINE".
         const size_t colon = message.rfind(u':');
         if (colon != WideString::npos) line = std::max(0, LeadingInt(std::u16string_view(message).substr(colon + 1)) - 1);
-        Add(line, NameColumn(line), u"the model does not compile: " + message, u"see docs/LANGUAGE.md");
+        // The merge finding of that line already says why.
+        if (!mergeLines_.count(line))
+            Add(line, NameColumn(line), u"the model does not compile: " + message, u"see docs/LANGUAGE.md");
     }
     std::stable_sort(findings_.begin(), findings_.end(), [](const TLintFinding& a, const TLintFinding& b) {
         return a.Line != b.Line ? a.Line < b.Line : a.Column < b.Column;
