@@ -45,12 +45,15 @@ const std::vector<TCommand>& Commands() {
          "Prints the version, signature, language, charset, title translations and\n"
          "preamble, then each section with its kind, line, version conditions and\n"
          "subsections, and the settings of option sections.\n"},
-        {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--json]",
-         "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset"}, {"json"},
+        {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--line-break crlf|lf|cr] [--json]",
+         "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset", "line-break"},
+         {"json"},
          "CONDITION is written as in a model line, \"!\" included: \"% SP* ID+\", \"= text\",\n"
          "\"!= x\", \"? expression\". It is tested at byte --offset (0 by default) of TEXT\n"
          "(as UTF-8) or of FILE; prints whether it holds and how many bytes it consumed\n"
-         "(--json: {\"holds\": true, \"consumed\": 3}), or the compile error.\n"},
+         "(--json: {\"holds\": true, \"consumed\": 3}), or the compile error. \"$\" is an\n"
+         "empty result node with the input. --line-break is what NL and EOLN match\n"
+         "(crlf by default).\n"},
         {"lint", "[--json] FILE", "static checks of a model: findings with line, column and a fix hint", &RunLint,
          {}, {"json"},
          "FILE is a model or a script (its first model is checked). Each finding is\n"
