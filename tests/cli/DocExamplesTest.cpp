@@ -10,13 +10,15 @@
 //   ```lint    what `tessarine lint model.txt` prints for the current model
 //   ```cond    one or more commands "$ tessarine cond ARGS" (single quotes
 //              group an argument), each followed by the lines it prints
+//   ```shell   the same for any command: "$ tessarine ARGS"
+//   ```file NAME  a file of that name for the commands of shell blocks
 // Block texts end with a line feed after their last line. The commands run in
 // a scratch folder holding model.txt and input.txt; stderr follows stdout, and
 // a non-zero exit code adds a last line "(exit N)". Any other fence, and a
-// model that no run or lint block uses, fails the test: every example runs.
+// model or file that no block uses, fails the test: every example runs.
 //
 // When the output changes on purpose (a new run format, say), run the test
-// with TS_UPDATE_EXPECTED=1: it rewrites the run, lint and cond outputs in
+// with TS_UPDATE_EXPECTED=1: it rewrites the run, lint, cond and shell outputs in
 // the documents from what the program prints now, and passes. Review the
 // diff before committing it.
 #include <gtest/gtest.h>
@@ -67,22 +69,25 @@ std::string RunIn(const fs::path& dir, const std::vector<std::string>& args) {
     return out;
 }
 
-// "'% SP* ID+' --text 'a b'" -> {"% SP* ID+", "--text", "a b"}; nullopt when
-// a quote is left open.
+// "'% SP* ID+' --text 'a b'" -> {"% SP* ID+", "--text", "a b"}; double quotes
+// group too, for arguments that hold single quotes ("? 'ab' upper"). nullopt
+// when a quote is left open.
 std::optional<std::vector<std::string>> SplitArgs(const std::string& s) {
     std::vector<std::string> args;
     std::string cur;
-    bool in = false, quoted = false, any = false;
+    char in = 0;
+    bool any = false;
     for (char c : s) {
         if (in) {
-            if (c == '\'') in = false;
+            if (c == in) in = 0;
             else cur += c;
-        } else if (c == '\'') {
-            in = quoted = any = true;
+        } else if (c == '\'' || c == '"') {
+            in = c;
+            any = true;
         } else if (c == ' ') {
             if (any) args.push_back(cur);
             cur.clear();
-            any = quoted = false;
+            any = false;
         } else {
             cur += c;
             any = true;
@@ -152,6 +157,7 @@ void CheckDocument(const std::string& name) {
     const Block* model = nullptr;
     bool modelUsed = true;
     bool haveInput = false;
+    std::vector<std::pair<std::string, int>> files;  // name, line of its block until a command uses it
     int examples = 0;
     for (const Block& b : blocks) {
         const std::string where = name + ":" + std::to_string(b.Line);
@@ -167,6 +173,17 @@ void CheckDocument(const std::string& name) {
             haveInput = true;
             continue;
         }
+        if (b.Info.rfind("file ", 0) == 0) {
+            const std::string fileName = b.Info.substr(5);
+            if (fileName.empty() || fileName.find('/') != std::string::npos || fileName == "model.txt" ||
+                fileName == "input.txt") {
+                ADD_FAILURE() << where << ": a file block needs a plain name other than model.txt and input.txt";
+                continue;
+            }
+            WriteFile(dir / fileName, b.Text);
+            files.emplace_back(fileName, b.Line);
+            continue;
+        }
         std::string actual;
         if (b.Info == "run" || b.Info == "lint") {
             if (!model || (b.Info == "run" && !haveInput)) {
@@ -175,7 +192,7 @@ void CheckDocument(const std::string& name) {
             }
             modelUsed = true;
             actual = b.Info == "run" ? RunIn(dir, {"run", "model.txt", "input.txt"}) : RunIn(dir, {"lint", "model.txt"});
-        } else if (b.Info == "cond") {
+        } else if (b.Info == "cond" || b.Info == "shell") {
             std::istringstream lines(b.Text);
             std::string l;
             bool any = false;
@@ -183,20 +200,25 @@ void CheckDocument(const std::string& name) {
                 if (l.rfind("$ ", 0) != 0) continue;
                 any = true;
                 actual += l + "\n";
-                const std::string prefix = "$ tessarine cond ";
+                const std::string prefix = b.Info == "cond" ? "$ tessarine cond " : "$ tessarine ";
                 std::optional<std::vector<std::string>> args;
                 if (l.rfind(prefix, 0) == 0) args = SplitArgs(l.substr(prefix.size()));
                 if (!args) {
                     ADD_FAILURE() << where << ": not a command \"" << prefix << "ARGS\" with closed quotes: " << l;
                     continue;
                 }
-                args->insert(args->begin(), "cond");
+                if (b.Info == "cond") args->insert(args->begin(), "cond");
+                for (const std::string& a : *args) {
+                    if (a == "model.txt") modelUsed = true;
+                    for (auto& f : files)
+                        if (a == f.first) f.second = 0;
+                }
                 actual += RunIn(dir, *args);
             }
             EXPECT_TRUE(any) << where << ": a cond block without a command";
         } else {
             ADD_FAILURE() << where << ": a fenced block of an unknown kind \"" << b.Info
-                          << "\"; use model, input, run, lint or cond";
+                          << "\"; use model, input, run, lint, cond, shell or file NAME";
             continue;
         }
         ++examples;
@@ -209,6 +231,8 @@ void CheckDocument(const std::string& name) {
     if (model) {
         EXPECT_TRUE(modelUsed) << name << ":" << model->Line << ": a model that no run or lint block uses";
     }
+    for (const auto& f : files)
+        EXPECT_EQ(f.second, 0) << name << ":" << f.second << ": the file " << f.first << " that no command uses";
     EXPECT_GT(examples, 0) << name << " has no examples";
     for (auto it = rewrites.rbegin(); it != rewrites.rend(); ++it)
         doc.replace(it->first->Begin, it->first->End - it->first->Begin, it->second);
@@ -219,3 +243,4 @@ void CheckDocument(const std::string& name) {
 }  // namespace
 
 TEST(DocExamples, Tutorial) { CheckDocument("TUTORIAL.md"); }
+TEST(DocExamples, Language) { CheckDocument("LANGUAGE.md"); }
