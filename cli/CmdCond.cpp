@@ -13,6 +13,7 @@ int RunCond(const TArgs& args) {
     const std::optional<std::string> inputFile = args.Value("input");
     if (text.has_value() == inputFile.has_value()) throw EUsage("give exactly one of --text and --input");
     const int offset = args.IntValue("offset", 0, INT32_MAX).value_or(0);
+    const std::optional<std::string> lineBreak = args.Choice("line-break", {"crlf", "lf", "cr"});
     try {
         std::unique_ptr<TStream> input;
         if (text)
@@ -24,14 +25,20 @@ int RunCond(const TArgs& args) {
 
         TTsmCompiler compiler;
         compiler.Options.Codepage = SystemCodepage;
+        // NL and EOLN of simple patterns match this line break.
+        if (lineBreak) compiler.Options.LineBreak = *lineBreak == "crlf" ? u"\r\n" : *lineBreak == "lf" ? u"\n" : u"\r";
         const TTsmCondition compiled = compiler.CompileCondition(Utf8ToWide(args.Positionals()[0]));
         TTsCondition cond;
         cond.Negated = compiled.Negated;
         cond.Class = compiled.Operator;
         cond.Value = compiled.Value;
         cond.Items = compiled.Items;
+        // An empty result root stands in for the node a run would be at, so
+        // that "$" and the functions of the input work as they do in a model.
+        TTsTreeNode base;
         TTsCondEnvironment env;
         env.Options = compiler.Options;
+        env.BaseNode = &base;
         env.Input = input.get();
         env.Functions = compiler.Functions.get();
         const bool holds = TestCondition(cond, env);

@@ -45,12 +45,21 @@ const std::vector<TCommand>& Commands() {
          "Prints the version, signature, language, charset, title translations and\n"
          "preamble, then each section with its kind, line, version conditions and\n"
          "subsections, and the settings of option sections.\n"},
-        {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--json]",
-         "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset"}, {"json"},
+        {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--line-break crlf|lf|cr] [--json]",
+         "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset", "line-break"},
+         {"json"},
          "CONDITION is written as in a model line, \"!\" included: \"% SP* ID+\", \"= text\",\n"
          "\"!= x\", \"? expression\". It is tested at byte --offset (0 by default) of TEXT\n"
          "(as UTF-8) or of FILE; prints whether it holds and how many bytes it consumed\n"
-         "(--json: {\"holds\": true, \"consumed\": 3}), or the compile error.\n"},
+         "(--json: {\"holds\": true, \"consumed\": 3}), or the compile error. \"$\" is an\n"
+         "empty result node with the input. --line-break is what NL and EOLN match\n"
+         "(crlf by default).\n"},
+        {"lint", "[--json] FILE", "static checks of a model: findings with line, column and a fix hint", &RunLint,
+         {}, {"json"},
+         "FILE is a model or a script (its first model is checked). Each finding is\n"
+         "printed as FILE:LINE:COLUMN: warning: MESSAGE, then a hint; exit code 1 when\n"
+         "there are findings. --json prints [{\"line\", \"column\", \"message\", \"hint\"}].\n"
+         "The checks are listed in docs/LANGUAGE.md.\n"},
     };
     return commands;
 }
@@ -71,6 +80,7 @@ std::string Usage() {
     s +=
         "\n"
         "Run `tessarine COMMAND --help` for a command's arguments.\n"
+        "The language: docs/LANGUAGE.md (reference) and docs/TUTORIAL.md (a first model).\n"
         "Exit codes: 0 success, 1 check found differences, 2 usage error, 3 error of the library or the input.\n";
     return s;
 }

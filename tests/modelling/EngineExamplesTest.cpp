@@ -58,12 +58,14 @@ TEST(EngineExamples, IniFile) {
 }
 
 TEST(EngineExamples, CsvFile) {
-    // A field after the last comma is empty and not recorded.
+    // A field after the last comma is empty, and still a field: a record
+    // keeps its column count.
     EXPECT_EQ(RunExample("csv-file.txt", "a,\"b,c\",\n\n1,2\n"),
               "record 'a,\"b,c\",'\n"
               "  field 'a'\n"
               "  field 'b,c'\n"
               "    text 'b,c'\n"
+              "  field ''\n"
               "blank ''\n"
               "record '1,2'\n"
               "  field '1'\n"

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -80,8 +81,10 @@ std::vector<std::string> GeneratedLines() {
                            "(def)", "(@def)", "(def...)", "a + b", "a + b...", "a + (c...) + d", "(a) + b",
                            "x + y + z", "\"quoted\"", "\"dir\\leaf\"", "\"dir/leaf_1\"", "\"quoted\"...", "name?"};
     const char* paths[] = {"", " \"p\\q\"", " \"\\abs\\x_1\"", " \"with space\""};
-    const char* conds[] = {"",      " % SP* ID+", " = text", " =",        " _ (",      " x 0D0A",
-                           " ? eof", " != ^",      " !% DIG", " % [^\"]+", " = a b  c", " ? 1 2 ="};
+    // Blanks after a condition operator (" = ", " !=  ") read as no value.
+    const char* conds[] = {"",         " % SP* ID+", " = text",   " =",        " _ (",   " x 0D0A", " ? eof",
+                           " != ^",    " !% DIG",    " % [^\"]+", " = a b  c", " ? 1 2 =", " = ",     " !=  ",
+                           " = x \t", " ?  "};
     std::vector<std::string> lines;
     auto add = [&lines](const std::string& order, const std::string& item, const std::string& path,
                         const std::string& cond) {
@@ -136,13 +139,15 @@ TEST(ModellingReader, GeneratedLinesReadAsTheNativeReaderReadsThem) {
     ASSERT_GT(lines.size(), 500u);
     EXPECT_EQ(CompareLines(lines, "\n"), "");
 
-    // The same lines nested three deep, between comments (indented or not)
-    // and blank lines, with CR LF breaks.
+    // The same lines nested three deep, between comments (indented or not),
+    // empty lines and lines of blanks only, with CR LF breaks.
     std::string text;
     for (size_t k = 0; k < lines.size(); ++k) {
         const std::string indent((k % 3) * 2, ' ');
         if (k % 5 == 0) text += indent + "; comment " + lines[k] + "\r\n";
         if (k % 7 == 0) text += "\r\n";
+        if (k % 13 == 0) text += indent + "  \r\n";
+        if (k % 17 == 0) text += " \t \r\n";
         if (k % 11 == 0) text += ";\r\n";
         text += indent + lines[k] + "\r\n";
     }
@@ -211,18 +216,21 @@ TEST(ModellingReaderDiffers, OddIndentationIsAWarning) {
     EXPECT_EQ(NativeReason("a\n   b\n"), "wrong indentation - must be even to 2, got 3 spaces");
     EXPECT_EQ(ModellingError<ETsmWarning>("a\n   b\n"),
               "Indentation space count must be even to 2. (TTsmWarn node message), input: @3 b <eof>.");
-    // With a handler the warning is only reported. The warning node ends
-    // its line (a childless WARN is terminal), so the rest of the line is
-    // not read: the line becomes a nameless node at its level.
-    Reported r = ReadReported("a\n   b\nc\n");
-    EXPECT_EQ(r.reports.size(), 1u);
-    ASSERT_EQ(r.root->ChildCount(), 2);
-    ASSERT_EQ(r.root->ChildByIndex(0)->ChildCount(), 1);
-    EXPECT_EQ(NodeOf(*r.root->ChildByIndex(0)),
-              "[] mIsInheriting= bFALSE mIsNonConsuming= bFALSE mIsOffContext= bFALSE mIsOnce= bFALSE "
-              "mIsOptional= bFALSE mIsPrepending= bFALSE mIsResetter= bFALSE mIsTentative= bFALSE mOrder= i0 "
-              "source= s5 m.txt i1\n");
-    EXPECT_EQ(r.root->ChildByIndex(1)->Name(), u"c");
+    // With a handler the warning is only reported, the odd blank skipped and
+    // the rest of the line read: once the warning ended the line, which left
+    // a nameless node that matched anything.
+    for (const std::string odd : {"   ", "     ", "\t"}) {
+        const std::string text = "a\n  x\n" + odd + "b = x\n  c\nd\n";
+        Reported r = ReadReported(text);
+        EXPECT_EQ(r.reports.size(), 1u) << text;
+        const size_t blanks = static_cast<size_t>(std::count(odd.begin(), odd.end(), ' '));
+        const std::string even = "a\n  x\n" + std::string(blanks / 2 * 2, ' ') + "b = x\n  c\nd\n";
+        EXPECT_EQ(Dump(*r.root), Dump(*ReadNative(even))) << text;
+    }
+    // At the first line too.
+    Reported first = ReadReported(" a = x\n");
+    EXPECT_EQ(first.reports.size(), 1u);
+    EXPECT_EQ(Dump(*first.root), Dump(*ReadNative("a = x\n")));
 }
 
 TEST(ModellingReaderDiffers, OrderDigits) {
@@ -239,13 +247,19 @@ TEST(ModellingReaderDiffers, OrderSuffixes) {
     // One suffix reads the same in both.
     for (const char* line : {"1^ a = x\n", "1? a = x\n", ".^ a = x\n"})
         EXPECT_EQ(NodeOf(*ReadModelling(line)), NodeOf(*ReadNative(line))) << line;
-    // Both: the native reader takes the last one only. In the modelling
-    // reader the two suffix nodes are both ordered 1, so only one of them
-    // can match, and the second suffix is not read.
-    EXPECT_THAT(NodeOf(*ReadNative("1^? a = x\n")), HasSubstr("mIsOptional= bTRUE mIsPrepending= bFALSE "
-                                                               "mIsResetter= bFALSE mIsTentative= bFALSE mOrder= i1"));
-    EXPECT_THAT(ModellingError<ETsmOrderedConditionMismatch>("1^? a = x\n"),
-                HasSubstr("Node: 'spaces' <ResourceStream>:"));
+    // Both, "^" first: the native reader takes the last one only; the
+    // modelling reader sets both flags.
+    for (const char* order : {"1", "0", ".", "07"}) {
+        const std::string both = std::string(order) + "^? a = x\n";
+        EXPECT_EQ(NodeOf(*ReadNative(both)), NodeOf(*ReadNative(std::string(order) + "? a = x\n"))) << both;
+        std::string expected = NodeOf(*ReadNative(std::string(order) + "? a = x\n"));
+        const std::string off = "mIsTentative= bFALSE";
+        ASSERT_NE(expected.find(off), std::string::npos);
+        expected.replace(expected.find(off), off.size(), "mIsTentative= bTRUE");
+        EXPECT_EQ(NodeOf(*ReadModelling(both)), expected) << both;
+    }
+    // The other order is not the language's.
+    EXPECT_THROW(ReadModelling("1?^ a = x\n"), ETsmMismatch);
 }
 
 TEST(ModellingReaderDiffers, QuotedNamesAndPaths) {
@@ -276,13 +290,35 @@ TEST(ModellingReaderDiffers, InheritingMarkOnUpperCaseNameWithPath) {
 }
 
 TEST(ModellingReaderDiffers, NonConsumingWithNegatedCondition) {
-    // The canonical model's redundancy check looks for "..nonConsuming"
-    // while the line element it builds is named "isNonConsuming": the check
-    // never holds, and both readers read such a line alike, silently.
+    const std::string warning =
+        "Non-consuming context specifier (...) is redundant when a negative condition (!) is used. "
+        "(TTsmWarn node message), input: @";
     EXPECT_THAT(NodeOf(*ReadNative("a... != x\n")), HasSubstr("mIsNonConsuming= bTRUE"));
-    Reported r = ReadReported("a... != x\n");
-    EXPECT_EQ(NodeOf(*r.root), NodeOf(*ReadNative("a... != x\n")));
-    EXPECT_EQ(r.reports, std::vector<std::string>{});
+    EXPECT_THAT(ModellingError<ETsmWarning>("a... != x\n"), HasSubstr(warning));
+    // With a handler the line reads as the native reader reads it; an
+    // off-context definition warns alike.
+    for (const char* line : {"a... != x\n", "(def...) !% DIG\n", "1? \"p\\q\"... != x\n"}) {
+        Reported r = ReadReported(line);
+        ASSERT_EQ(r.reports.size(), 1u) << line;
+        EXPECT_THAT(r.reports[0], HasSubstr(warning));
+        EXPECT_EQ(NodeOf(*r.root), NodeOf(*ReadNative(line))) << line;
+    }
+    // Not for a consuming node, nor for a non-consuming merge or condition.
+    for (const char* line : {"a != x\n", "a + b... != x\n", "a... = x\n", "a...\n"})
+        EXPECT_EQ(ReadReported(line).reports, std::vector<std::string>{}) << line;
+}
+
+// Lines that once read wrongly, each against the native reader.
+TEST(ModellingReader, BlankLinesAndBlanksAfterAnOperatorReadAsTheNativeReaderReadsThem) {
+    // A line of blanks only is blank, not a nameless node shadowing "b".
+    for (const char* text : {"a = x\n  \nb = y\n", "a\n  b\n    \n  c\n", "\t\na\n", "a\n \t \n"}) {
+        EXPECT_EQ(Dump(*ReadModelling(text)), Dump(*ReadNative(text))) << text;
+        EXPECT_EQ(Dump(*ReadModelling(CrLf(text))), Dump(*ReadNative(CrLf(text)))) << text;
+    }
+    // "A = " is "A =": an empty exact text.
+    for (const char* line : {"A = \n", "A =  \n", "A != \n", "1 \"p\" = \n", "(d) =\t\n"})
+        EXPECT_EQ(NodeOf(*ReadModelling(line)), NodeOf(*ReadNative(line))) << line;
+    EXPECT_THAT(NodeOf(*ReadModelling("A = \n")), HasSubstr("mCond= s1 ="));
 }
 
 TEST(ModellingReaderDiffers, MalformedInputIsAMismatch) {
