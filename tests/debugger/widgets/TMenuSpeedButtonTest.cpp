@@ -64,14 +64,6 @@ private slots:
                  expected);
     }
 
-    void alignmentBelongsToTheMenu() {
-        QCOMPARE(TMenuSpeedButton::MenuAlignment(menu_), TMenuAlignment::Left);
-        TMenuSpeedButton::SetMenuAlignment(menu_, TMenuAlignment::Right);
-        TMenuSpeedButton::SetMenuAlignment(alt_, TMenuAlignment::Center);
-        QCOMPARE(TMenuSpeedButton::MenuAlignment(menu_), TMenuAlignment::Right);
-        QCOMPARE(TMenuSpeedButton::MenuAlignment(alt_), TMenuAlignment::Center);
-    }
-
     void leftClickShowsPopupMenu() {
         button_->SetPopupMenu(menu_);
         button_->SetPopupMenuAlt(alt_);
