@@ -46,8 +46,8 @@ TDialogs& Dialogs() {
     return dialogs;
 }
 
-QString QtFilter(std::u16string_view designFilter) {
-    const QStringList fields = QString::fromUtf16(designFilter.data(), static_cast<qsizetype>(designFilter.size()))
+QString QtFilter(std::u16string_view pipedFilter) {
+    const QStringList fields = QString::fromUtf16(pipedFilter.data(), static_cast<qsizetype>(pipedFilter.size()))
                                    .split(u'|');
     QStringList filters;
     for (qsizetype i = 0; i + 1 < fields.size(); i += 2) {

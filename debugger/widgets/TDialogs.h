@@ -34,6 +34,6 @@ TDialogs PlatformDialogs();
 // "Description|pattern|Description|pattern" into Qt's "Description (pattern);;...".
 // Patterns separated by ";" become blank-separated; "*.*" becomes "*" so that
 // files without an extension match too.
-QString QtFilter(std::u16string_view designFilter);
+QString QtFilter(std::u16string_view pipedFilter);
 
 }  // namespace ts

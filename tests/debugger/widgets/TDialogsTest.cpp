@@ -8,7 +8,7 @@ class TDialogsTest : public QObject {
 
 private slots:
     void qtFilter_data() {
-        QTest::addColumn<QString>("design");
+        QTest::addColumn<QString>("piped");
         QTest::addColumn<QString>("qt");
         QTest::newRow("the open dialog's")
             << "Tessarine script (*.tsn)|*.tsn|Bare text model (*.txt)|*.txt|All files|*.*"
@@ -20,9 +20,9 @@ private slots:
         QTest::newRow("empty") << "" << "";
     }
     void qtFilter() {
-        QFETCH(QString, design);
+        QFETCH(QString, piped);
         QFETCH(QString, qt);
-        QCOMPARE(ts::QtFilter(design.toStdU16String()), qt);
+        QCOMPARE(ts::QtFilter(piped.toStdU16String()), qt);
     }
 };
 

@@ -90,7 +90,12 @@ private slots:
         // An empty line is still a line.
         SetText(QStringLiteral("one\n\nthree"), 2, 1);
         Key(Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(Clipboard(), QStringLiteral("\r\n"));
+        QCOMPARE(Clipboard(), QStringLiteral("\r\n"));        // The window loads files with CR LF breaks: still one line each.
+        SetText(QStringLiteral("one\r\ntwo\r\n"), 1, 2);
+        Key(Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(Clipboard(), QStringLiteral("one\r\n"));
+        Key(Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(memo_->toPlainText(), QStringLiteral("two\none\n"));
     }
 
     void copyWithSelectionCopiesTheSelection() {
