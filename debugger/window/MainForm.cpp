@@ -57,7 +57,8 @@ constexpr int SyncInterval = 50;
 constexpr int RefreshFilesInterval = 50;
 constexpr int DiffHighlightPause = 300;
 constexpr std::u16string_view DumpFilter = u"Text files (*.txt)|*.txt|Any file|*.*";
-constexpr std::u16string_view ProgramFilter = u"Program executable (*.exe)|*.exe|Any file|*.*";
+// Programs here seldom have an extension: the first filter takes files without one too.
+constexpr std::u16string_view ProgramFilter = u"Program executable (*.exe)|*.exe;*|Any file|*.*";
 constexpr std::u16string_view ExpectedDumpHint = u"Expected tree dump to compare against. Editable";
 const QColor DiffMark{255, 228, 170};
 constexpr std::u16string_view SourceFilter =

@@ -176,6 +176,7 @@ private slots:
         QTest::mouseClick(Find<QToolButton>(form, "btBrowseExtDiff"), Qt::LeftButton);
         QCOMPARE(dialogs.LastOpenTitle, QString("Select a program used to compare two files"));
         QCOMPARE(dialogs.LastOpenName, QString("<exe>"));
+        QVERIFY(dialogs.LastOpenFilter.startsWith("Program executable (*.exe *);;"));
         const QString command = Find<QLineEdit>(form, "edDiffCmd")->text();
         QCOMPARE(command, ToQString(QuoteCommandWord(ToWide(fake))) + " %NEED% %GOT%");
         auto* run = Find<QPushButton>(form, "btExtDiff");
