@@ -50,6 +50,40 @@ void BM_FillTreeView(benchmark::State& state) {
 }
 BENCHMARK(BM_FillTreeView)->Unit(benchmark::kMillisecond);
 
+// The baseline: each item added to the shown tree as it is made, its parent
+// expanded at once, as a node-by-node rendering would do it.
+void BM_FillTreeViewItemByItem(benchmark::State& state) {
+    std::unique_ptr<TTsTreeNode> result;
+    const std::vector<TTreeLine> lines = CompiledLines(result);
+    QTreeWidget view;
+    view.setHeaderHidden(true);
+    view.setIndentation(19);
+    view.setUniformRowHeights(true);
+    view.resize(400, 560);
+    view.show();
+    for (auto _ : state) {
+        view.clear();
+        std::vector<QTreeWidgetItem*> open;
+        for (const TTreeLine& line : lines) {
+            const size_t depth = static_cast<size_t>(line.Depth);
+            QTreeWidgetItem* parent = depth > 0 ? open[depth - 1] : nullptr;
+            auto* item = new QTreeWidgetItem();
+            item->setText(0, QString::fromStdU16String(line.Text));
+            if (parent) {
+                parent->addChild(item);
+                if (line.IsNode) parent->setExpanded(true);
+            } else {
+                view.addTopLevelItem(item);
+            }
+            open.resize(depth);
+            open.push_back(item);
+        }
+        view.repaint();
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_FillTreeViewItemByItem)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
