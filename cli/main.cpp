@@ -32,14 +32,27 @@ const std::vector<TCommand>& Commands() {
          "The modelling reader (the default) reads as the debugger does, by running the\n"
          "canonical text model; the native reader is the hand-written one. Each node is\n"
          "followed by its properties as \"$name = value\".\n"},
-        {"run", "[--json] [--line-break crlf|lf|cr] [--codepage N] MODEL INPUT",
-         "run MODEL's model over INPUT and print the result tree", &RunRun, {"line-break", "codepage"}, {"json"},
+        {"run", "[--json] [--trace [--trace-limit N]] [--line-break crlf|lf|cr] [--codepage N|CHARSET] MODEL INPUT",
+         "run MODEL's model over INPUT and print the result tree", &RunRun,
+         {"line-break", "codepage", "trace-limit"}, {"json", "trace"},
          "MODEL is read as the debugger reads it and compiled fully; INPUT is read as\n"
-         "bytes. Each result node is printed with its \"inner\" text (cut after 60\n"
-         "characters; --json gives every property, a span as {\"offset\", \"length\"},\n"
-         "and the whole inner text). INPUT's line break is detected unless --line-break\n"
-         "names it. --codepage is the code page of conditions and input text, 65001\n"
-         "(UTF-8) by default. FAIL and WARN reports go to stderr and the run goes on.\n"},
+         "bytes, from standard input when it is \"-\". Each result node is printed as\n"
+         "name = \"text\": a leaf with the text its condition matched (its \"start\"\n"
+         "span), a node with children with what they matched (its \"inner\" span); texts\n"
+         "are cut after 60 characters. --json gives each node's \"text\" whole by the same\n"
+         "rule and every property, a span as {\"offset\", \"length\"} in integers.\n"
+         "INPUT's line break is detected unless --line-break names it. --codepage is\n"
+         "the code page of conditions and input text, a number or a charset name\n"
+         "(koi8-r); 65001 (UTF-8) by default. Errors, FAIL and WARN reports and input\n"
+         "left go to stderr as FILE:LINE:COLUMN: message, the line and a caret; the\n"
+         "run goes on after a report. A run that fails or leaves input also shows the\n"
+         "farthest place any condition was tested at, what was expected there and the\n"
+         "model nodes being modelled, then prints the result tree as far as it got,\n"
+         "marked as partial (--json: \"partial\": true on the root). --trace writes each\n"
+         "modelling step to stderr (try, condition, node result, result node, reset)\n"
+         "with its model line and input LINE:COLUMN, at most --trace-limit lines\n"
+         "(10000). Exit code 0: the run succeeded (warnings allowed); 1: it finished\n"
+         "with FAIL reports or input left; 3: an error.\n"},
         {"script", "[--json] FILE", "the loaded script: header, language, sections and settings", &RunScript, {},
          {"json"},
          "Prints the version, signature, language, charset, title translations and\n"
@@ -71,7 +84,8 @@ std::string Usage() {
     s +=
         "\n"
         "Run `tessarine COMMAND --help` for a command's arguments.\n"
-        "Exit codes: 0 success, 1 check found differences, 2 usage error, 3 error of the library or the input.\n";
+        "Exit codes: 0 success, 1 check found differences or run reported failures, 2 usage error,\n"
+        "3 error of the library or the input.\n";
     return s;
 }
 
