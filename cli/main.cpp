@@ -58,12 +58,17 @@ const std::vector<TCommand>& Commands() {
          "Prints the version, signature, language, charset, title translations and\n"
          "preamble, then each section with its kind, line, version conditions and\n"
          "subsections, and the settings of option sections.\n"},
-        {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--json]",
-         "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset"}, {"json"},
+        {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--json] [--explain]",
+         "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset"},
+         {"json", "explain"},
          "CONDITION is written as in a model line, \"!\" included: \"% SP* ID+\", \"= text\",\n"
          "\"!= x\", \"? expression\". It is tested at byte --offset (0 by default) of TEXT\n"
-         "(as UTF-8) or of FILE; prints whether it holds and how many bytes it consumed\n"
-         "(--json: {\"holds\": true, \"consumed\": 3}), or the compile error.\n"},
+         "(as UTF-8) or of FILE, as the only child of a one-node model during a real run,\n"
+         "so that $, len, eof, offset and node references work as in a model. Prints\n"
+         "whether it holds and how many bytes it consumed (0 when it does not hold, as\n"
+         "the input is put back; --json: {\"holds\": true, \"consumed\": 3}), or the\n"
+         "error. --explain first prints how a simple pattern (\"%\") was compiled: each\n"
+         "choice's items, character classes as byte ranges and repeat markers.\n"},
     };
     return commands;
 }
