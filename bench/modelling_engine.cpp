@@ -2,9 +2,11 @@
 // comments and blank lines: the engine's cost per line and per byte.
 #include <benchmark/benchmark.h>
 
+#include <optional>
 #include <string>
 
 #include "library/modelling/TsmCompiler.h"
+#include "library/modelling/TsmExplain.h"
 #include "library/text/TsStreamers.h"
 
 namespace {
@@ -34,12 +36,16 @@ std::string Input(size_t bytes) {
     return text;
 }
 
-void LineModel(benchmark::State& state) {
+// explained: with the farthest-failure listener, as `tessarine run` has it;
+// without it the engine makes no step events and no forgiven mismatches.
+void Run(benchmark::State& state, bool explained) {
     auto tree = ts::TTsmNativeStreamer::ReadFrom(std::make_unique<ts::TStringStream>(kModel));
     ts::TTsmCompiler compiler;
     compiler.Compile(*tree);
     compiler.Options.LineBreak = u"\n";
     ts::TStringStream input(Input(10u << 20));
+    std::optional<ts::TTsmFarthestFailure> farthest;
+    if (explained) farthest.emplace(compiler);
     int64_t lines = 0;
     for (auto _ : state) {
         input.Seek(0, ts::TSeekOrigin::soBeginning);
@@ -50,6 +56,9 @@ void LineModel(benchmark::State& state) {
     state.counters["lines"] = static_cast<double>(lines);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * input.Size());
 }
+void LineModel(benchmark::State& state) { Run(state, false); }
+void LineModelExplained(benchmark::State& state) { Run(state, true); }
 BENCHMARK(LineModel)->Unit(benchmark::kMillisecond);
+BENCHMARK(LineModelExplained)->Unit(benchmark::kMillisecond);
 
 }  // namespace

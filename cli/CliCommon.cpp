@@ -6,6 +6,9 @@
 #include <cstdlib>
 
 #include "debugger/driver/TsdbgNames.h"
+#include "debugger/driver/TsdbgSource.h"
+#include "library/modelling/TsmEngine.h"
+#include "library/text/TsTextLocation.h"
 #include "debugger/driver/TsdbgTreeLines.h"
 #include "support/Strings.h"
 
@@ -86,19 +89,74 @@ void Err(std::u16string_view text) { Err(WideToUtf8(text)); }
 
 WideString FileArg(const std::string& arg) { return Utf8ToWide(arg); }
 
+RawByteString ReadInputFile(const std::string& arg) {
+    if (arg != "-") {
+        TFileStreamW file(FileArg(arg), TFileMode::fmOpenRead);
+        return file.ReadToEnd();
+    }
+    RawByteString bytes;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0) bytes.append(buf, n);
+    return bytes;
+}
+
+TTextPlace TTextPlace::File(const std::string& arg, RawByteString bytes, int32_t codepage) {
+    TTextPlace p;
+    p.FileName = arg == "-" ? WideString(u"<stdin>") : FileArg(arg);
+    p.Bytes = std::move(bytes);
+    p.Codepage = codepage;
+    return p;
+}
+
+TTextPlace TTextPlace::Memo(const std::string& arg, WideString text, int32_t firstLine) {
+    TTextPlace p;
+    p.FileName = FileArg(arg);
+    p.IsMemo = true;
+    p.MemoText = std::move(text);
+    p.FirstLine = firstLine;
+    return p;
+}
+
+WideString ErrorText(const std::exception& error) {
+    if (const auto* e = dynamic_cast<const Exception*>(&error)) return ErrorClassText(error) + u": " + e->Message();
+    return ErrorClassText(error) + u": " + Utf8ToWide(error.what());
+}
+
+WideString PlacedErrorText(const std::exception& error, const TTextPlace* place) {
+    const WideString text = ErrorText(error);
+    if (!place) return text + u"\n";
+    WideString placed;
+    if (place->IsMemo) {
+        placed = MemoErrorPlaceText(place->MemoText, error, place->FileName, place->FirstLine, text);
+    } else if (std::optional<int64_t> offset = TsmErrorOffset(error)) {
+        TTsTextLocation where = LocateOffset(place->Bytes, *offset, place->Codepage);
+        where.Line += place->FirstLine;
+        placed = LocatedMessage(place->FileName, where, text);
+    }
+    if (!placed.empty()) return placed;
+    return place->FileName + u": " + text + u"\n";
+}
+
 WideString ErrorClassText(const std::exception& error) {
     if (const auto* e = dynamic_cast<const Exception*>(&error)) return HumaniseName(e->ClassName());
     return u"Exception";
 }
 
-int ReportError(const std::exception& error) {
-    WideString message;
-    if (const auto* e = dynamic_cast<const Exception*>(&error))
-        message = e->Message();
-    else
-        message = Utf8ToWide(error.what());
-    Err(ErrorClassText(error) + u": " + message + u"\n");
+int ReportError(const std::exception& error, const TTextPlace* place) {
+    Err(PlacedErrorText(error, place));
     return ExitError;
+}
+
+int ReportFileError(const std::exception& error, const std::string& arg) {
+    if (!TsmErrorOffset(error)) return ReportError(error);
+    TTextPlace file;
+    try {
+        file = TTextPlace::File(arg, ReadInputFile(arg));
+    } catch (const std::exception&) {
+        return ReportError(error);
+    }
+    return ReportError(error, &file);
 }
 
 // ---- JSON -----------------------------------------------------------------
@@ -148,9 +206,9 @@ void JsonString(std::string& out, std::u16string_view text) { JsonEscapeUtf8(out
 
 void JsonValue(std::string& out, const TTsValue& v, bool spansAsRanges) {
     if (spansAsRanges && v.Has(vkSpan)) {
-        out += "{\"offset\": " + std::to_string(v.Int) + ", \"length\": ";
-        JsonNumber(out, v.Float);
-        out += "}";
+        // A span's length is a whole number of bytes, kept in a float.
+        out += "{\"offset\": " + std::to_string(v.Int) + ", \"length\": " +
+               std::to_string(std::llround(v.Float)) + "}";
         return;
     }
     out += '{';

@@ -18,7 +18,7 @@ namespace ts::cli {
 
 enum ExitCode : int {
     ExitOk = 0,
-    ExitDifferent = 1,  // check found differences
+    ExitDifferent = 1,  // check found differences; run ended with FAIL reports or input left
     ExitUsage = 2,
     ExitError = 3,      // an error of the library or of the input
 };
@@ -72,18 +72,46 @@ void Err(std::u16string_view text);
 void Err(std::string_view text);
 
 WideString FileArg(const std::string& arg);
+// A file's bytes; "-" reads standard input.
+RawByteString ReadInputFile(const std::string& arg);
 
-// Reports an error on stderr as "Humanised Class: message" and returns
+// A text that errors may point into, named as the user named its file.
+struct TTextPlace {
+    WideString FileName;
+    // Offsets count these bytes, decoded with Codepage ...
+    RawByteString Bytes;
+    int32_t Codepage = 65001;
+    // ... or, when IsMemo, the bytes of memo text (a model loaded from the
+    // file, whose first line is the file's line FirstLine).
+    bool IsMemo = false;
+    WideString MemoText;
+    int32_t FirstLine = 0;
+
+    static TTextPlace File(const std::string& arg, RawByteString bytes, int32_t codepage = 65001);
+    static TTextPlace Memo(const std::string& arg, WideString text, int32_t firstLine);
+};
+
+// "Humanised Class: message".
+WideString ErrorText(const std::exception& error);
+// The error at its place: "FILE:LINE:COLUMN: Class: message", the line and
+// a caret; "FILE: Class: message" when it names no position; without a
+// place as ErrorText. Ends in a line feed.
+WideString PlacedErrorText(const std::exception& error, const TTextPlace* place);
+
+// Reports an error on stderr (at its place, when given) and returns
 // ExitError.
-int ReportError(const std::exception& error);
+int ReportError(const std::exception& error, const TTextPlace* place = nullptr);
+// Reports an error of reading a file (a script's loading): at its place
+// in the file when it names one. Returns ExitError.
+int ReportFileError(const std::exception& error, const std::string& arg);
 // The humanised class name of an error.
 WideString ErrorClassText(const std::exception& error);
 
 // ---- JSON ----
 void JsonString(std::string& out, std::u16string_view text);
 // A value as an object of its present kinds ({"s": …, "r": …, "b": …,
-// "i": …, "f": …, "o": …}); a span as {"offset": …, "length": …} when
-// spansAsRanges is set.
+// "i": …, "f": …, "o": …}); a span as {"offset": …, "length": …}, both
+// integers, when spansAsRanges is set.
 void JsonValue(std::string& out, const TTsValue& value, bool spansAsRanges);
 
 // A tree as {"name": …, "props": {…}, "children": […]}. extra, when set,

@@ -3,6 +3,7 @@
 #include "debugger/driver/TsdbgNames.h"
 #include "debugger/driver/TsdbgTreeLines.h"
 #include "cli/Commands.h"
+#include "library/text/TsTextLocation.h"
 #include "support/Strings.h"
 
 namespace ts::cli {
@@ -12,7 +13,7 @@ std::optional<std::string> ProduceDump(const std::string& file, int phase, bool 
     try {
         source = LoadSource(FileArg(file));
     } catch (const std::exception& e) {
-        ReportError(e);
+        ReportFileError(e, file);
         return std::nullopt;
     }
     TCompileDriver driver;
@@ -22,7 +23,18 @@ std::optional<std::string> ProduceDump(const std::string& file, int phase, bool 
         if (driver.ErrorClass.empty()) {
             Err(u"Abnormal end of the compilation (code " + IntToStr(outcome.ExitCode) + u")\n");
         } else {
-            Err(HumaniseName(driver.ErrorClass) + u": " + driver.ErrorMessage + u"\n");
+            // The driver reads as the window does: lines count in the memo.
+            const WideString text = HumaniseName(driver.ErrorClass) + u": " + driver.ErrorMessage;
+            const WideString name = FileArg(file);
+            if (driver.ErrorOffset >= 0) {
+                Err(MemoOffsetText(source.Text, driver.ErrorOffset, name, source.FirstLine, text));
+            } else if (driver.ErrorLine > 0) {
+                TTsTextLocation where = LocateLine(source.Text, driver.ErrorLine, 1);
+                where.Line += source.FirstLine;
+                Err(LocatedMessage(name, where, text));
+            } else {
+                Err(name + u": " + text + u"\n");
+            }
             Err(u"Error phase: " + WideString(PhaseName(driver.ErrorPhase())) + u"\n");
         }
         return std::nullopt;

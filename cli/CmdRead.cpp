@@ -7,16 +7,28 @@ namespace ts::cli {
 int RunRead(const TArgs& args) {
     args.ExpectPositionals(1);
     const std::string reader = args.Choice("reader", {"modelling", "native"}).value_or("modelling");
+    const std::string& file = args.Positionals()[0];
+    TLoadedSource source;
     try {
-        TLoadedSource source = LoadSource(FileArg(args.Positionals()[0]));
+        source = LoadSource(FileArg(file));
+    } catch (const std::exception& e) {
+        return ReportFileError(e, file);
+    }
+    const TTextPlace model = TTextPlace::Memo(file, source.Text, source.FirstLine);
+    try {
+        TModelReadOptions read;
+        read.SourceName = FileArg(file);
+        read.FirstLine = source.FirstLine;
+        // Warnings are shown and the read goes on.
+        read.OnReport = [&model](Exception& e) { Err(PlacedErrorText(e, &model)); };
         std::unique_ptr<TTsTreeNode> tree =
-            ReadModelText(source.Text, reader == "native" ? TModelReader::Native : TModelReader::Modelling);
+            ReadModelText(source.Text, reader == "native" ? TModelReader::Native : TModelReader::Modelling, read);
         if (args.Flag("json"))
             Out(TreeToJson(*tree, true));
         else
             Out(TreeToText(*tree));
     } catch (const std::exception& e) {
-        return ReportError(e);
+        return ReportError(e, &model);
     }
     return ExitOk;
 }

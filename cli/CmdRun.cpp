@@ -1,8 +1,13 @@
 // `tessarine run`: a model run over an input file, and its result tree.
+#include <algorithm>
+#include <climits>
+
 #include "cli/Commands.h"
 #include "debugger/driver/TsdbgNames.h"
 #include "debugger/driver/TsdbgSource.h"
 #include "library/modelling/TsmCompiler.h"
+#include "library/modelling/TsmExplain.h"
+#include "library/text/TsTextLocation.h"
 #include "library/script/charset/Charsets.h"
 #include "support/Strings.h"
 
@@ -10,27 +15,46 @@ namespace ts::cli {
 
 namespace {
 
-// Shown inner texts are cut after this many characters; --json has them whole.
+// Shown texts are cut after this many characters; --json has them whole.
 constexpr size_t kShownText = 60;
 
 struct TRunOutput {
     TTsmSlicer& Slicer;
     int32_t Codepage;
 
-    // A node's inner text in the input's code page; UTF-8 keeps every byte
-    // past a zero byte too.
-    WideString SpanText(const TTsTreeNode& node, std::u16string_view span) const {
-        RawByteString bytes = Slicer.TextOfNode(&node, span);
+    // Texts are in the input's code page; UTF-8 keeps every byte past a
+    // zero byte too.
+    WideString Decoded(const RawByteString& bytes) const {
         return Codepage == CpUtf8 ? Utf8ToWide(bytes) : BytesToWide(Codepage, bytes);
     }
-    WideString InnerText(const TTsTreeNode& node) const { return SpanText(node, u"inner"); }
+    // What a node matched: a leaf the text its condition took (its start
+    // span) together with what its own path-less children took after it
+    // (its inner span), a node with children what they took (its inner
+    // span). Nothing for a node without spans (one its model node only found).
+    std::optional<WideString> Text(const TTsTreeNode& node) const {
+        const TTsProperty* start = node.Props().Find(TsmStartGlobalProp);
+        const TTsProperty* inner = node.Props().Find(TsmInnerGlobalProp);
+        if (node.ChildCount() == 0 && start && TTsmSlicer::HasStreamData(start->Value)) {
+            TTsValue whole = start->Value;
+            const int64_t from = TTsmSlicer::SpanOffset(whole);
+            int64_t to = from + TTsmSlicer::SpanLength(whole);
+            if (inner && TTsmSlicer::HasStreamData(inner->Value) && inner->Value.Obj == whole.Obj &&
+                TTsmSlicer::SpanOffset(inner->Value) >= from)
+                to = std::max(to, TTsmSlicer::SpanOffset(inner->Value) + TTsmSlicer::SpanLength(inner->Value));
+            whole.Float = static_cast<double>(to - from);
+            return Decoded(Slicer.ReadSpan(whole));
+        }
+        if (inner) return Decoded(Slicer.TextOfNode(&node, TsmInnerGlobalProp));
+        return std::nullopt;
+    }
 };
 
-std::string InnerTextJson(const TTsTreeNode& node, const void* context) {
+std::string TextJson(const TTsTreeNode& node, const void* context) {
     const auto& run = *static_cast<const TRunOutput*>(context);
-    if (!node.Props().Find(u"inner")) return {};
+    std::optional<WideString> text = run.Text(node);
+    if (!text) return {};
     std::string out = "\"text\": ";
-    JsonString(out, run.InnerText(node));
+    JsonString(out, *text);
     return out + ", ";
 }
 
@@ -42,20 +66,117 @@ WideString ResultText(const TTsTreeNode& root, const TRunOutput& run) {
         todo.pop_back();
         out.append(depth * 2, u' ');
         out += node->Name().empty() ? WideString(u"<unnamed>") : node->Name();
-        if (node->Props().Find(u"inner")) {
-            WideString inner = run.InnerText(*node);
-            out += u" \"" + Escaped(inner, kShownText) + u"\"";
-            // A node whose condition took the text and whose children took
-            // nothing has it all in its start span: show that too.
-            if (inner.empty() && node->Props().Find(u"start")) {
-                WideString start = run.SpanText(*node, u"start");
-                if (!start.empty()) out += u" start \"" + Escaped(start, kShownText) + u"\"";
-            }
-        }
+        if (std::optional<WideString> text = run.Text(*node)) out += u" = \"" + Escaped(*text, kShownText) + u"\"";
         out += u'\n';
         for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), depth + 1});
     }
     return out;
+}
+
+// --codepage: a number, or a charset name the charset table knows.
+int32_t CodepageArg(const TArgs& args) {
+    const std::optional<std::string> v = args.Value("codepage");
+    if (!v) return SystemCodepage;
+    if (std::optional<int32_t> n = TryStrToInt(Utf8ToWide(*v))) {
+        if (*n < -2 || *n > 65535 || !IsCodepageSupported(*n))
+            throw EUsage("--codepage " + *v + " is not a code page this build converts");
+        return *n;
+    }
+    const int32_t cp = CodepageOfCharset(*v);
+    if (cp == CpUnknown || !IsCodepageSupported(cp)) throw EUsage("--codepage: unknown charset '" + *v + "'");
+    return cp;
+}
+
+void PrintTree(const TTsTreeNode& root, const TRunOutput& run, bool json, bool partial) {
+    if (json) {
+        std::string tree = TreeToJson(root, true, &TextJson, &run);
+        // The root says that the tree is a failed run's.
+        if (partial) tree.insert(1, "\"partial\": true, ");
+        Out(tree);
+        return;
+    }
+    if (partial) Out(u"# partial result: the run failed; nodes as far as it succeeded\n");
+    Out(ResultText(root, run));
+}
+
+// --trace: each modelling step as a line of stderr, indented by the node's
+// depth, naming its model line and the place in the input.
+class TTrace {
+public:
+    TTrace(TTsmCompiler& compiler, const TTextPlace& input, int32_t limit)
+        : compiler_(compiler), input_(input), limit_(limit) {
+        lineStarts_.push_back(0);
+        for (size_t i = 0; i < input.Bytes.size(); ++i) {
+            const char c = input.Bytes[i];
+            if (c == '\n' || (c == '\r' && (i + 1 >= input.Bytes.size() || input.Bytes[i + 1] != '\n')))
+                lineStarts_.push_back(static_cast<int64_t>(i + 1));
+        }
+        compiler.OnModellingStep = [this](TTsmNode& node, int32_t kind, const TTsArg& value) {
+            Step(node, kind, value);
+        };
+    }
+
+private:
+    // "LINE:COLUMN" of the current input position.
+    WideString Here() const {
+        if (compiler_.InputStack.Empty()) return u"?";
+        const int64_t at = compiler_.GlobalOffset(compiler_.InputStack.Top()->Position());
+        const auto it = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), at);
+        const int64_t start = *(it - 1);
+        const size_t from = static_cast<size_t>(std::min<int64_t>(start, static_cast<int64_t>(input_.Bytes.size())));
+        const size_t to = static_cast<size_t>(std::clamp<int64_t>(at, start, static_cast<int64_t>(input_.Bytes.size())));
+        const int64_t column = static_cast<int64_t>(BytesToWide(input_.Codepage, std::string_view(input_.Bytes).substr(from, to - from)).size()) + 1;
+        return IntToStr(static_cast<int64_t>(it - lineStarts_.begin())) + u":" + IntToStr(column);
+    }
+
+    void Step(TTsmNode& node, int32_t kind, const TTsArg& value) {
+        if (kind == 0 && value.AsInt() < 0) return;  // the "before" half of a try
+        if (lines_ > limit_) return;
+        if (lines_++ == limit_) {
+            Err(u"... the trace stops after " + IntToStr(limit_) + u" lines (--trace-limit)\n");
+            return;
+        }
+        size_t depth = 0;
+        for (const TTsmNode* p = node.ParentNode; p; p = p->ParentNode) ++depth;
+        WideString line(depth * 2, u' ');
+        const WideString name = node.Props.Name.empty() ? WideString(u"<unnamed>") : u"'" + node.Props.Name + u"'";
+        const WideString where = node.Props.Source.Has(vkString) ? u" (" + TsmSourceText(node.Props.Source, nullptr) + u")" : WideString();
+        const auto* error = kind == 1 || kind == 2 ? dynamic_cast<const Exception*>(value.AsObj()) : nullptr;
+        switch (kind) {
+            case 0:
+                line += (value.AsInt() ? u"try " : u"skip ") + name + where;
+                if (node.Props.Cond.IsSet()) line += u" " + compiler_.ConditionText(node.Props.Cond);
+                break;
+            case 1: line += u"condition of " + name + (error ? u" did not match" : u" matched"); break;
+            case 2:
+                line += name + (error ? u" failed: " + HumaniseName(error->ClassName()) : WideString(u" succeeded"));
+                break;
+            case 3: {
+                const auto* result = dynamic_cast<const TTsTreeNode*>(value.AsObj());
+                line += name + u" builds result node " +
+                        (result ? (result->Name().empty() ? WideString(u"<unnamed>") : u"'" + result->Name() + u"'")
+                                : WideString(u"<none>"));
+                break;
+            }
+            case 4: line += name + u" resets the count " + IntToStr(value.AsInt()); break;
+            default: line += name + u" step " + IntToStr(kind); break;
+        }
+        Err(line + u" at " + Here() + u"\n");
+    }
+
+    TTsmCompiler& compiler_;
+    const TTextPlace& input_;
+    int32_t limit_;
+    int32_t lines_ = 0;
+    std::vector<int64_t> lineStarts_;  // byte offsets where the input's lines begin
+};
+
+// What the run expected where it got farthest, at that place of the input.
+void ReportFarthest(const TTsmFarthestFailure& farthest, const TTextPlace& input) {
+    if (farthest.Offset < 0 || farthest.Tried.empty()) return;
+    const TTsTextLocation where = LocateOffset(input.Bytes, farthest.Offset, input.Codepage);
+    Err(LocatedMessage(input.FileName, where, u"farthest failure: expected one of: " + farthest.ExpectedText()));
+    if (!farthest.Chain.empty()) Err(u"  while modelling " + farthest.ChainText() + u"\n");
 }
 
 }  // namespace
@@ -63,32 +184,67 @@ WideString ResultText(const TTsTreeNode& root, const TRunOutput& run) {
 int RunRun(const TArgs& args) {
     args.ExpectPositionals(2);
     const std::optional<std::string> lineBreak = args.Choice("line-break", {"crlf", "lf", "cr"});
-    const int codepage = args.IntValue("codepage", -2, 65535).value_or(SystemCodepage);
+    const int32_t codepage = CodepageArg(args);
+    const std::string& modelArg = args.Positionals()[0];
+    const std::string& inputArg = args.Positionals()[1];
+
+    // Each step's errors point into the text that step reads.
+    TLoadedSource source;
     try {
-        TLoadedSource source = LoadSource(FileArg(args.Positionals()[0]));
-        std::unique_ptr<TTsTreeNode> tree = ReadModelText(source.Text, TModelReader::Modelling);
-        TTsmCompiler compiler;
+        source = LoadSource(FileArg(modelArg));
+    } catch (const std::exception& e) {
+        return ReportFileError(e, modelArg);
+    }
+    const TTextPlace model = TTextPlace::Memo(modelArg, source.Text, source.FirstLine);
+    TTsmCompiler compiler;
+    try {
+        TModelReadOptions read;
+        read.SourceName = FileArg(modelArg);
+        read.FirstLine = source.FirstLine;
+        read.OnReport = [&model](Exception& e) { Err(PlacedErrorText(e, &model)); };
+        std::unique_ptr<TTsTreeNode> tree = ReadModelText(source.Text, TModelReader::Modelling, read);
         compiler.Options.Codepage = codepage;
         // An empty line break is detected from the input.
         compiler.Options.LineBreak = !lineBreak ? u"" : *lineBreak == "crlf" ? u"\r\n" : *lineBreak == "lf" ? u"\n" : u"\r";
         compiler.Compile(*tree);
-        // Reports go to stderr and the run goes on.
-        compiler.OnError = [](TTsObject&, Exception& e) {
-            Err(HumaniseName(e.ClassName()) + u": " + e.Message() + u"\n");
-        };
-        TFileStreamW input(FileArg(args.Positionals()[1]), TFileMode::fmOpenRead);
-        std::unique_ptr<TTsmSlicer> slicer = compiler.Modell(input);
-        const TTsTreeNode* root = slicer->ResultRoot();
-        if (!root) return ExitOk;
-        const TRunOutput run{*slicer, codepage};
-        if (args.Flag("json"))
-            Out(TreeToJson(*root, true, &InnerTextJson, &run));
-        else
-            Out(ResultText(*root, run));
+    } catch (const std::exception& e) {
+        return ReportError(e, &model);
+    }
+
+    TTextPlace input;
+    try {
+        input = TTextPlace::File(inputArg, ReadInputFile(inputArg), codepage);
     } catch (const std::exception& e) {
         return ReportError(e);
     }
-    return ExitOk;
+    // Reports go to stderr and the run goes on; FAIL reports and input left
+    // make the run's outcome a failure, warnings do not.
+    bool failed = false;
+    bool inputLeft = false;
+    compiler.OnError = [&input, &failed, &inputLeft](TTsObject&, Exception& e) {
+        if (!dynamic_cast<const ETsmWarning*>(&e)) failed = true;
+        if (dynamic_cast<const ETsmInputLeft*>(&e)) inputLeft = true;
+        Err(PlacedErrorText(e, &input));
+    };
+    std::optional<TTrace> trace;
+    if (args.Flag("trace")) trace.emplace(compiler, input, args.IntValue("trace-limit", 0, INT32_MAX).value_or(10000));
+    const TTsmFarthestFailure farthest(compiler);
+    compiler.KeepFailedResult = true;
+    // The failed run's result refers to this stream: it outlives the result.
+    TStringStream stream(input.Bytes);
+    try {
+        std::unique_ptr<TTsmSlicer> slicer = compiler.Modell(stream);
+        if (const TTsTreeNode* root = slicer->ResultRoot()) PrintTree(*root, TRunOutput{*slicer, codepage}, args.Flag("json"), false);
+        if (inputLeft) ReportFarthest(farthest, input);
+    } catch (const std::exception& e) {
+        ReportError(e, &input);
+        ReportFarthest(farthest, input);
+        if (compiler.FailedResult && compiler.FailedResult->ResultRoot())
+            PrintTree(*compiler.FailedResult->ResultRoot(), TRunOutput{*compiler.FailedResult, codepage},
+                      args.Flag("json"), true);
+        return ExitError;
+    }
+    return failed ? ExitDifferent : ExitOk;
 }
 
 }  // namespace ts::cli

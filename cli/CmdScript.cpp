@@ -153,7 +153,7 @@ int RunScript(const TArgs& args) {
         else
             Out(ScriptText(script));
     } catch (const std::exception& e) {
-        return ReportError(e);
+        return ReportFileError(e, args.Positionals()[0]);
     }
     return ExitOk;
 }

@@ -32,28 +32,44 @@ const std::vector<TCommand>& Commands() {
          "The modelling reader (the default) reads as the debugger does, by running the\n"
          "canonical text model; the native reader is the hand-written one. Each node is\n"
          "followed by its properties as \"$name = value\".\n"},
-        {"run", "[--json] [--line-break crlf|lf|cr] [--codepage N] MODEL INPUT",
-         "run MODEL's model over INPUT and print the result tree", &RunRun, {"line-break", "codepage"}, {"json"},
+        {"run", "[--json] [--trace [--trace-limit N]] [--line-break crlf|lf|cr] [--codepage N|CHARSET] MODEL INPUT",
+         "run MODEL's model over INPUT and print the result tree", &RunRun,
+         {"line-break", "codepage", "trace-limit"}, {"json", "trace"},
          "MODEL is read as the debugger reads it and compiled fully; INPUT is read as\n"
-         "bytes. Each result node is printed with its \"inner\" text (cut after 60\n"
-         "characters; --json gives every property, a span as {\"offset\", \"length\"},\n"
-         "and the whole inner text). INPUT's line break is detected unless --line-break\n"
-         "names it. --codepage is the code page of conditions and input text, 65001\n"
-         "(UTF-8) by default. FAIL and WARN reports go to stderr and the run goes on.\n"},
+         "bytes, from standard input when it is \"-\". Each result node is printed as\n"
+         "name = \"text\": a leaf with the text its condition matched (its \"start\"\n"
+         "span), a node with children with what they matched (its \"inner\" span); texts\n"
+         "are cut after 60 characters. --json gives each node's \"text\" whole by the same\n"
+         "rule and every property, a span as {\"offset\", \"length\"} in integers.\n"
+         "INPUT's line break is detected unless --line-break names it. --codepage is\n"
+         "the code page of conditions and input text, a number or a charset name\n"
+         "(koi8-r); 65001 (UTF-8) by default. Errors, FAIL and WARN reports and input\n"
+         "left go to stderr as FILE:LINE:COLUMN: message, the line and a caret; the\n"
+         "run goes on after a report. A run that fails or leaves input also shows the\n"
+         "farthest place any condition was tested at, what was expected there and the\n"
+         "model nodes being modelled, then prints the result tree as far as it got,\n"
+         "marked as partial (--json: \"partial\": true on the root). --trace writes each\n"
+         "modelling step to stderr (try, condition, node result, result node, reset)\n"
+         "with its model line and input LINE:COLUMN, at most --trace-limit lines\n"
+         "(10000). Exit code 0: the run succeeded (warnings allowed); 1: it finished\n"
+         "with FAIL reports or input left; 3: an error.\n"},
         {"script", "[--json] FILE", "the loaded script: header, language, sections and settings", &RunScript, {},
          {"json"},
          "Prints the version, signature, language, charset, title translations and\n"
          "preamble, then each section with its kind, line, version conditions and\n"
          "subsections, and the settings of option sections.\n"},
-        {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--line-break crlf|lf|cr] [--json]",
+        {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--line-break crlf|lf|cr] [--json] [--explain]",
          "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset", "line-break"},
-         {"json"},
+         {"json", "explain"},
          "CONDITION is written as in a model line, \"!\" included: \"% SP* ID+\", \"= text\",\n"
          "\"!= x\", \"? expression\". It is tested at byte --offset (0 by default) of TEXT\n"
-         "(as UTF-8) or of FILE; prints whether it holds and how many bytes it consumed\n"
-         "(--json: {\"holds\": true, \"consumed\": 3}), or the compile error. \"$\" is an\n"
-         "empty result node with the input. --line-break is what NL and EOLN match\n"
-         "(crlf by default).\n"},
+         "(as UTF-8) or of FILE, as the only child of a one-node model during a real run,\n"
+         "so that $, len, eof, offset and node references work as in a model. Prints\n"
+         "whether it holds and how many bytes it consumed (0 when it does not hold, as\n"
+         "the input is put back; --json: {\"holds\": true, \"consumed\": 3}), or the\n"
+         "error. --explain first prints how a simple pattern (\"%\") was compiled: each\n"
+         "choice's items, character classes as byte ranges and repeat markers.\n"
+         "--line-break is what NL and EOLN match (crlf by default).\n"},
         {"lint", "[--json] FILE", "static checks of a model: findings with line, column and a fix hint", &RunLint,
          {}, {"json"},
          "FILE is a model or a script (its first model is checked). Each finding is\n"
@@ -81,7 +97,8 @@ std::string Usage() {
         "\n"
         "Run `tessarine COMMAND --help` for a command's arguments.\n"
         "The language: docs/LANGUAGE.md (reference) and docs/TUTORIAL.md (a first model).\n"
-        "Exit codes: 0 success, 1 check found differences, 2 usage error, 3 error of the library or the input.\n";
+        "Exit codes: 0 success, 1 check found differences or run reported failures, 2 usage error,\n"
+        "3 error of the library or the input.\n";
     return s;
 }
 

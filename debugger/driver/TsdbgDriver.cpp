@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "library/text/TsStreamers.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -20,6 +21,8 @@ struct TCompileDriver::TRun {
     std::unique_ptr<TTsTreeNode> ResultTree;
     WideString ErrorClass;
     WideString ErrorMessage;
+    int64_t ErrorOffset = -1;
+    int32_t ErrorLine = 0;
 };
 
 TCompileDriver::~TCompileDriver() {
@@ -81,6 +84,8 @@ int TCompileDriver::WorkerError(TRun& run, const std::exception& error) {
     if (const auto* e = dynamic_cast<const Exception*>(&error)) {
         run.ErrorClass = WideString(e->ClassName());
         run.ErrorMessage = e->Message();
+        run.ErrorOffset = TsmErrorOffset(error).value_or(-1);
+        if (const auto* bad = dynamic_cast<const ETsBadTextStreaming*>(&error)) run.ErrorLine = bad->LineNumber;
     } else {
         run.ErrorClass = u"Exception";
         run.ErrorMessage = Utf8ToWide(error.what());
@@ -119,6 +124,8 @@ TSyncOutcome TCompileDriver::Sync() {
     if (out.ExitCode == WorkerFailed) {
         ErrorClass = std::move(run->ErrorClass);
         ErrorMessage = std::move(run->ErrorMessage);
+        ErrorOffset = run->ErrorOffset;
+        ErrorLine = run->ErrorLine;
     }
     if (out.ExitCode == WorkerSucceeded) {
         HasResult = true;

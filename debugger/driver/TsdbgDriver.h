@@ -72,6 +72,11 @@ public:
     // does not clear them; only a later error replaces them.
     WideString ErrorClass;
     WideString ErrorMessage;
+    // Where in Source the last error lies: a global offset into the bytes
+    // of MemoTextToBytes(Source) (-1: none), or a reader error's line from 1
+    // (0: none). MemoOffsetText and LocateLine turn them into a place.
+    int64_t ErrorOffset = -1;
+    int32_t ErrorLine = 0;
     bool Working = false;
     bool HasResult = false;
     bool ErrorShown = false;

@@ -8,6 +8,7 @@
 #include "library/modelling/TsmEngine.h"
 #include "library/script/TsScript.h"
 #include "library/text/TsStreamers.h"
+#include "library/text/TsTextLocation.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
 #include "support/Strings.h"
 
@@ -54,6 +55,16 @@ private:
     std::optional<TTsmCancelToken> cancel_;
 };
 
+// Lines of a text, as LocateLine counts them.
+int32_t LineCount(std::u16string_view text) {
+    int32_t n = 1;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+        if (text[i] == u'\n' || text[i] == u'\r') ++n;
+    }
+    return n;
+}
+
 }  // namespace
 
 bool LooksLikeScript(std::string_view head) {
@@ -93,6 +104,11 @@ RawByteString MemoTextToBytes(std::u16string_view text) { return WideToBytes(CpS
 
 std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader,
                                            const TTsmCancelToken* cancel) {
+    return ReadModelText(text, reader, TModelReadOptions{}, cancel);
+}
+
+std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader,
+                                           const TModelReadOptions& options, const TTsmCancelToken* cancel) {
     auto stream = std::make_unique<TMemoStream>(MemoTextToBytes(text), cancel);
     std::unique_ptr<TTsTextStreamer> streamer;
     if (reader == TModelReader::Native)
@@ -100,7 +116,31 @@ std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReade
     else
         streamer = std::make_unique<TTsmModellingStreamer>();
     streamer->Options.Codepage = CpSystem;
-    return streamer->Read(std::move(stream));
+    streamer->FirstLineIndex = options.FirstLine;
+    if (options.OnReport)
+        streamer->OnError = [report = options.OnReport](TTsObject&, Exception& e) { report(e); };
+    return streamer->Read(std::move(stream), options.SourceName);
+}
+
+WideString MemoOffsetText(std::u16string_view memoText, int64_t globalOffset, std::u16string_view fileName,
+                          int32_t firstLine, std::u16string_view message) {
+    TTsTextLocation where = LocateOffset(MemoTextToBytes(memoText), globalOffset, CpSystem);
+    where.Line += firstLine;
+    return LocatedMessage(fileName, where, message);
+}
+
+WideString MemoErrorPlaceText(std::u16string_view memoText, const std::exception& error,
+                              std::u16string_view fileName, int32_t firstLine, std::u16string_view message) {
+    if (std::optional<int64_t> offset = TsmErrorOffset(error))
+        return MemoOffsetText(memoText, *offset, fileName, firstLine, message);
+    if (const auto* bad = dynamic_cast<const ETsBadTextStreaming*>(&error)) {
+        // Its line number already counts from the file's start.
+        // The readers give no column: the line is the place.
+        TTsTextLocation where = LocateLine(memoText, bad->LineNumber - firstLine, 1);
+        where.Line = bad->LineNumber;
+        return LocatedMessage(fileName, where, message);
+    }
+    return {};
 }
 
 TLoadedSource LoadSource(const WideString& path) {
@@ -115,7 +155,16 @@ TLoadedSource LoadSource(const WideString& path) {
         src.Text = DecodeModelBytes(file.ReadToEnd());
     } else {
         TTsScript script(file, src.FullPath);
-        src.Text = script.FirstModel().Text();
+        const TTsSubsection& model = script.FirstModel();
+        src.Text = model.Text();
+        // The text begins on the line after its header, past the blank lines
+        // the subsection's text drops.
+        file.SetPosition(0);
+        const WideString whole = BytesToWide(CpUtf8, file.ReadToEnd());
+        int32_t line = model.Line + 1;
+        const int32_t lines = LineCount(whole);
+        while (line + 1 < lines && LocateLine(whole, line + 1, 1).LineText.empty()) ++line;
+        src.FirstLine = line;
     }
     src.Text = LineBreaksToCrLf(src.Text);
     return src;

@@ -10,6 +10,7 @@
 // readers told so, so every character the memo holds reaches the reader.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -26,6 +27,9 @@ struct TLoadedSource {
     WideString FullPath;
     bool IsPlainModel = true;
     WideString Text;  // with CR LF line breaks
+    // The line index in the file of Text's first line: 0 for a plain model,
+    // further down for a script's model.
+    int32_t FirstLine = 0;
 };
 
 // Raises the file's open and read errors and the script loader's errors.
@@ -51,5 +55,28 @@ enum class TModelReader { Modelling, Native };
 // read stops soon after a cancel.
 std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader,
                                            const TTsmCancelToken* cancel = nullptr);
+
+// How a caller other than the window reads: the text named after its file,
+// lines counted from where it stands in the file, and the reader's reports
+// (the modelling reader's warnings) handed to OnReport instead of ending the
+// read.
+struct TModelReadOptions {
+    WideString SourceName;  // empty: the memo's name
+    int32_t FirstLine = 0;
+    std::function<void(Exception& report)> OnReport;
+};
+std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReader reader,
+                                           const TModelReadOptions& options, const TTsmCancelToken* cancel = nullptr);
+
+// An error of reading or running a model over memo text at its place in the
+// file: "FILE:LINE:COLUMN: message", the line and a caret. firstLine is the
+// file's line index of the memo's first line (TLoadedSource::FirstLine).
+// Offsets (TsmErrorOffset) count the bytes of MemoTextToBytes; a reader's
+// error gives its line and position. Empty when the error names no place.
+WideString MemoErrorPlaceText(std::u16string_view memoText, const std::exception& error,
+                              std::u16string_view fileName, int32_t firstLine, std::u16string_view message);
+// The same for a global offset into the memo's bytes.
+WideString MemoOffsetText(std::u16string_view memoText, int64_t globalOffset, std::u16string_view fileName,
+                          int32_t firstLine, std::u16string_view message);
 
 }  // namespace ts

@@ -52,6 +52,12 @@ public:
     TTsmCancelToken CancelToken;
     TTsmLimits Limits;
     std::unique_ptr<TTsmRunState> RunState;
+    // When set, a run that fails leaves its slicer in FailedResult instead
+    // of freeing it: the result tree as far as the successful nodes built
+    // it (a failed node's own results are gone), with every stream it
+    // refers to except the caller's input, which must outlive it.
+    bool KeepFailedResult = false;
+    std::unique_ptr<TTsmSlicer> FailedResult;
 
     // ---- Modelling (the engine) ----
     // Runs the compiled model over input (borrowed; read from its position)

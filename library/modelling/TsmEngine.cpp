@@ -60,6 +60,24 @@ WideString TsmInputText(TStream* stream) {
 
 namespace {
 
+// An error of the engine with the place it concerns.
+template <class E>
+E At(E error, int64_t globalOffset) {
+    error.GlobalOffset = globalOffset;
+    return error;
+}
+
+template <class E>
+std::unique_ptr<E> At(std::unique_ptr<E> error, int64_t globalOffset) {
+    error->GlobalOffset = globalOffset;
+    return error;
+}
+
+// The global offset of the current input's position.
+int64_t HereGlobal(const TTsmCompiler& c) {
+    return c.InputStack.Empty() ? -1 : c.GlobalOffset(c.InputStack.Top()->Position());
+}
+
 WideString NodeInputText(const TTsmNode& node) {
     const TTsmCompiler* c = node.Compiler;
     TStream* in = c && !c->InputStack.Empty() ? c->InputStack.Top() : nullptr;
@@ -79,11 +97,26 @@ ETsmTooDeep::ETsmTooDeep(const TTsmCompiler* compiler, int32_t limit, const TTsm
       Node(node) {}
 
 ETsmNoProgress::ETsmNoProgress(const TTsmCompiler* compiler, int32_t count, const TTsmNode* node,
-                               const WideString& input)
+                               const TTsmNode* child, const WideString& input)
     : ETsmModelling(compiler,
-                    u"Child nodes have matched %d times in a row without consuming input. Node: %s, input: %s.",
-                    {count, node->NodeText(), input}),
-      Node(node) {}
+                    u"Child nodes have matched %d times in a row without consuming input. Node: %s, last matched "
+                    u"child: %s, condition: %s, input: %s.",
+                    {count, node->NodeText(), child->NodeText(),
+                     child->Props.Cond.IsSet() ? u"'" + compiler->ConditionText(child->Props.Cond) + u"'"
+                                               : WideString(u"<none>"),
+                     input}),
+      Node(node),
+      Child(child) {}
+
+std::optional<int64_t> TsmErrorOffset(const std::exception& error) {
+    int64_t offset = -1;
+    if (const auto* m = dynamic_cast<const ETsmMismatch*>(&error))
+        offset = m->GlobalOffset;
+    else if (const auto* r = dynamic_cast<const ETsmModelling*>(&error))
+        offset = r->GlobalOffset;
+    if (offset < 0) return std::nullopt;
+    return offset;
+}
 
 ETsmNoInput::ETsmNoInput(const TTsmCompiler* compiler)
     : ETsmModelling(compiler, u"%s has no input stream left to model.", {compiler}) {}
@@ -196,12 +229,22 @@ std::unique_ptr<TTsmSlicer> TTsmCompiler::Modell(TStream& input) {
         TTsmCompiler& c;
         ~Cleanup() {
             c.Root.reset();
+            // A failed run's slicer still holds the run's results: keep
+            // them readable with the streams left on the stack.
+            if (c.Slicer && c.KeepFailedResult) {
+                while (!c.InputStack.Empty()) {
+                    TTsmInputStack::Entry e = c.InputStack.Pop();
+                    if (e.Owned) c.Slicer->AddStream(std::move(e.Owned));
+                }
+                c.FailedResult = std::move(c.Slicer);
+            }
             c.InputStack.Clear();
             c.RunState.reset();
             c.Slicer.reset();
         }
     } cleanup{*this};
 
+    FailedResult.reset();
     InputStack.PushBorrowed(input);
     RunState = std::make_unique<TTsmRunState>();
     TTsmRunState& rs = *RunState;
@@ -250,7 +293,8 @@ public:
     explicit TDepthGuard(TTsmNode& node) : rs_(*node.Compiler->RunState) {
         if (++rs_.Depth > node.Compiler->Limits.MaxDepth) {
             --rs_.Depth;
-            throw ETsmTooDeep(node.Compiler, node.Compiler->Limits.MaxDepth, &node, NodeInputText(node));
+            throw At(ETsmTooDeep(node.Compiler, node.Compiler->Limits.MaxDepth, &node, NodeInputText(node)),
+                     HereGlobal(*node.Compiler));
         }
     }
     ~TDepthGuard() { --rs_.Depth; }
@@ -359,22 +403,27 @@ TCondOutcome TestCondition(TTsmNode& parent, TTsmNode& child, TStream& in) {
     LoadCounters(rs.Finder, child);
     const TTsValue v = e.EvaluateValue();
     if (!v.Has(vkBool))
-        throw ETsmBadConditionResultType(&child,
-                                         u"Condition %s evaluated to a non-boolean value '%s'. Node: %s, input: %s.",
-                                         {cond.Operator->Name, ValueText(v), child.NodeText(), TsmInputText(&in)});
+        throw At(ETsmBadConditionResultType(
+                     &child, u"Condition %s evaluated to a non-boolean value '%s'. Node: %s, input: %s.",
+                     {cond.Operator->Name, ValueText(v), child.NodeText(), TsmInputText(&in)}),
+                 c.GlobalOffset(in.Position()));
     if (v.Bool != cond.Negated) return TCondOutcome::Matched;
     return child.Props.Order == 0 && !child.Props.IsOnce ? TCondOutcome::Mismatch : TCondOutcome::OrderedMismatch;
 }
 
-std::unique_ptr<Exception> MismatchError(TTsmNode& child, TCondOutcome outcome, TStream& in) {
+// The mismatch of a condition tested from offset p of the current input.
+std::unique_ptr<Exception> MismatchError(TTsmNode& child, TCondOutcome outcome, TStream& in, int64_t p) {
     std::u16string_view op = child.Props.Cond.Operator ? child.Props.Cond.Operator->Name : std::u16string_view();
+    const int64_t at = child.Compiler->GlobalOffset(p);
     if (outcome == TCondOutcome::Mismatch)
-        return std::make_unique<ETsmConditionMismatch>(
-            &child, u"%s condition didn't match the input. Node: %s, input: %s.",
-            FormatArgs{op, child.NodeText(), TsmInputText(&in)});
-    return std::make_unique<ETsmOrderedConditionMismatch>(
-        &child, u"%s condition of an ordered node didn't match the input. Node: %s, input: %s.",
-        FormatArgs{op, child.NodeText(), TsmInputText(&in)});
+        return At(std::make_unique<ETsmConditionMismatch>(&child,
+                                                          u"%s condition didn't match the input. Node: %s, input: %s.",
+                                                          FormatArgs{op, child.NodeText(), TsmInputText(&in)}),
+                  at);
+    return At(std::make_unique<ETsmOrderedConditionMismatch>(
+                  &child, u"%s condition of an ordered node didn't match the input. Node: %s, input: %s.",
+                  FormatArgs{op, child.NodeText(), TsmInputText(&in)}),
+              at);
 }
 
 // The child loop of a node with children.
@@ -392,13 +441,14 @@ std::unique_ptr<Exception> ChildLoop(TTsmNode& n) {
     int64_t idlePos = -1;
     std::unique_ptr<Exception> e;
     for (;;) {
-        if (c.CancelToken.IsCancelled()) throw ETsmCancelled(&c, TsmInputText(&c.CurrentInput()));
+        if (c.CancelToken.IsCancelled()) throw At(ETsmCancelled(&c, TsmInputText(&c.CurrentInput())), HereGlobal(c));
         if (n.CurrentChild >= count) {
             if (forgivenFailure)
                 e = std::make_unique<Exception>();
             else
-                e = std::make_unique<ETsmNoMatchingNode>(&n, u"No child nodes match the input. Node: %s, input: %s.",
-                                                         FormatArgs{n.NodeText(), TsmInputText(&c.CurrentInput())});
+                e = At(std::make_unique<ETsmNoMatchingNode>(&n, u"No child nodes match the input. Node: %s, input: %s.",
+                                                            FormatArgs{n.NodeText(), TsmInputText(&c.CurrentInput())}),
+                       HereGlobal(c));
             break;
         }
         TTsmNode& child = *n.Children[static_cast<size_t>(n.CurrentChild)];
@@ -419,7 +469,7 @@ std::unique_ptr<Exception> ChildLoop(TTsmNode& n) {
                 if (!forgiven && forgivenFailure)
                     e = std::make_unique<Exception>();
                 else if (!forgiven || watching)
-                    e = MismatchError(child, outcome, *in);
+                    e = MismatchError(child, outcome, *in, p);
                 if (watching) Notify(child, 1, TTsArg(static_cast<TObject*>(e.get())));
                 if (forgiven) e.reset();
             } else {
@@ -455,7 +505,7 @@ std::unique_ptr<Exception> ChildLoop(TTsmNode& n) {
             const int64_t now = in->Position();
             if (in == idleStream && now == idlePos) {
                 if (++idle >= c.Limits.MaxIdleMatches)
-                    throw ETsmNoProgress(&c, idle, &n, TsmInputText(in));
+                    throw At(ETsmNoProgress(&c, idle, &n, &child, TsmInputText(in)), c.GlobalOffset(now));
             } else {
                 idle = 0;
                 idleStream = in;
@@ -627,9 +677,10 @@ void TTsmRoot::Finish(const Exception* error) {
     const int64_t pos = in.Position();
     const int64_t size = in.Size();
     if (pos < size)
-        Compiler->HandleError(std::make_unique<ETsmInputLeft>(
-            Compiler, u"Modelling has stopped at offset %.4Xh leaving %d bytes in the input stream.",
-            FormatArgs{pos, size - pos}));
+        Compiler->HandleError(At(std::make_unique<ETsmInputLeft>(
+                                     Compiler, u"Modelling has stopped at offset %.4Xh leaving %d bytes in the input stream.",
+                                     FormatArgs{pos, size - pos}),
+                                 Compiler->GlobalOffset(pos)));
 }
 
 // The root's result survives a failed run.
@@ -644,7 +695,11 @@ void TTsmUserMessage::CreateResultNode(TTsTreeNode* parentResult) {
 }
 
 std::unique_ptr<Exception> TTsmUserMessage::ModellNode(TTsTreeNode* parentResult, const TTsmSpan& span) {
-    Compiler->HandleError(CreateMessage());
+    // A report points at where the text its condition matched begins.
+    std::unique_ptr<ETsmUserMessage> message = CreateMessage();
+    if (message && (!span.Stream || span.Stream == Compiler->InputStack.Top()))
+        message->GlobalOffset = Compiler->GlobalOffset(span.Offset);
+    Compiler->HandleError(std::move(message));
     return TTsmNode::ModellNode(parentResult, span);
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "library/core/TsNodePaths.h"
@@ -130,6 +131,10 @@ std::unique_ptr<TTsFunctions> NewTsmFunctions();
 // position is kept. "???" without a stream.
 WideString TsmInputText(TStream* stream);
 
+// The global offset an error of a run concerns (a mismatch, a report, input
+// left, no progress, ...); none for other errors and those made outside a run.
+std::optional<int64_t> TsmErrorOffset(const std::exception& error);
+
 // ---- Errors that end a run ----------------------------------------------------
 
 // The run's cancel token was cancelled.
@@ -150,8 +155,11 @@ public:
 // A node's children kept matching without consuming input.
 class ETsmNoProgress : public ETsmModelling {
 public:
-    ETsmNoProgress(const TTsmCompiler* compiler, int32_t count, const TTsmNode* node, const WideString& input);
-    const TTsmNode* Node;  // borrowed: valid during the run
+    // child: the one that matched last without consuming.
+    ETsmNoProgress(const TTsmCompiler* compiler, int32_t count, const TTsmNode* node, const TTsmNode* child,
+                   const WideString& input);
+    const TTsmNode* Node;   // borrowed: valid during the run
+    const TTsmNode* Child;  // borrowed: valid during the run
     TS_EXCEPTION(ETsmNoProgress)
 };
 

@@ -265,6 +265,9 @@ public:
     ETsmModelling(const TTsmCompiler* compiler, std::u16string_view format, FormatArgs args)
         : ETessarine(format, args), Compiler(compiler) {}
     const TTsmCompiler* Compiler;  // borrowed
+    // Where in the run's base input the run stood, for errors that concern
+    // a position (input left, no progress, too deep, cancelled); -1 for none.
+    int64_t GlobalOffset = -1;
     TS_EXCEPTION(ETsmModelling)
 };
 
@@ -279,6 +282,11 @@ public:
     ETsmMismatch(const TTsmNode* node, std::u16string_view format, FormatArgs args)
         : ETessarine(format, args), Node(node) {}
     const TTsmNode* Node;  // borrowed: valid during the run
+    // The offset in the run's base input the failure concerns (where the
+    // node's condition or loop stood, where a report's text began), so that
+    // callers can show a line and column without reading the message; -1
+    // when the error was made outside a run.
+    int64_t GlobalOffset = -1;
     TS_EXCEPTION(ETsmMismatch)
 };
 

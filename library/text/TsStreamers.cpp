@@ -170,7 +170,7 @@ void TTsLineStreamer::ParseText(std::u16string_view text) {
 }
 
 void TTsLineStreamer::Fail(std::u16string_view message, int32_t position) const {
-    throw ETsBadTextStreaming(this, message, lineIndex_, line_, position);
+    throw ETsBadTextStreaming(this, message, lineIndex_ + FirstLineIndex, line_, position);
 }
 
 // ---- ETsBadTextStreaming -------------------------------------------------------------
@@ -237,7 +237,7 @@ TTsTreeNode& TTsmTextStreamer::BuildNode() {
     current_ = &node;
     prevLevel_ = p.Level;
 
-    p.Source = TTsValue::FromInt(lineIndex_);
+    p.Source = TTsValue::FromInt(lineIndex_ + FirstLineIndex);
     p.Source.Str = SourceName();
     p.Source.Kinds |= vkString;
     if (HasLowerCase(p.Name) && (p.IsPrepending || (!p.IsOffContext && p.Cond.empty()))) p.IsInheriting = true;

@@ -84,6 +84,11 @@ public:
     // 0-based index of the current line; -1 before the first.
     int32_t LineIndex() const { return lineIndex_; }
 
+    // The index of the text's first line in the file it came from (a model
+    // taken out of a script starts further down): added to the line index
+    // in "source" values and errors, so that they count the file's lines.
+    int32_t FirstLineIndex = 0;
+
     // CR LF when the first line feed after the first character follows a
     // carriage return, LF when it does not; without such a line feed CR when
     // the text holds one, else LF.

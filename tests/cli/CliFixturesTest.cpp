@@ -6,7 +6,8 @@
 //  - tests/cli/fixtures/CASE.args: the exit code on the first line
 //    ("exit N"), then one argument per line (paths relative to the
 //    repository root, where the command runs). CASE.out holds the expected
-//    stdout; CASE.err, when present, the expected stderr.
+//    stdout; CASE.err, when present, the expected stderr; CASE.in, when
+//    present, is the command's standard input.
 //
 // To change an expectation on purpose, run the test with
 // TS_UPDATE_EXPECTED=1: it rewrites the .dump and .out files (and .err files
@@ -38,6 +39,7 @@ struct CliCase {
     int Exit = 0;
     fs::path Out;          // expected stdout
     fs::path Err;          // expected stderr, or empty
+    fs::path In;           // standard input, or empty
     fs::path UpdateFrom;   // examples: the model whose dump rewrites Out
 };
 
@@ -64,10 +66,11 @@ struct Result {
     std::string Out, Err;
 };
 
-Result RunCli(const std::vector<std::string>& args, const std::string& name) {
+Result RunCli(const std::vector<std::string>& args, const std::string& name, const fs::path& in = {}) {
     const fs::path tmp = fs::temp_directory_path() / ("tessarine-cli-" + std::to_string(::getpid()) + "-" + name);
     std::string cmd = "cd " + Quote(kRoot.string()) + " && " + Quote(TS_TESSARINE);
     for (const std::string& a : args) cmd += " " + Quote(a);
+    cmd += " <" + Quote(in.empty() ? std::string("/dev/null") : in.string());
     cmd += " >" + Quote(tmp.string() + ".out") + " 2>" + Quote(tmp.string() + ".err");
     const int status = std::system(cmd.c_str());
     Result r;
@@ -110,6 +113,7 @@ std::vector<CliCase> Cases() {
         while (std::getline(f, line)) c.Args.push_back(line);
         c.Out = fs::path(p).replace_extension(".out");
         if (fs::exists(fs::path(p).replace_extension(".err"))) c.Err = fs::path(p).replace_extension(".err");
+        if (fs::exists(fs::path(p).replace_extension(".in"))) c.In = fs::path(p).replace_extension(".in");
         cases.push_back(c);
     }
     std::sort(cases.begin(), cases.end(), [](const CliCase& a, const CliCase& b) { return a.Name < b.Name; });
@@ -137,13 +141,13 @@ TEST_P(CliFixture, PrintsWhatIsExpected) {
             ASSERT_EQ(r.Exit, 0) << r.Err;
             WriteFile(c.UpdateFrom.string() + ".dump", r.Out);
         } else {
-            Result r = RunCli(c.Args, c.Name);
+            Result r = RunCli(c.Args, c.Name, c.In);
             WriteFile(c.Out, r.Out);
             if (!c.Err.empty()) WriteFile(c.Err, r.Err);
         }
         return;
     }
-    Result r = RunCli(c.Args, c.Name);
+    Result r = RunCli(c.Args, c.Name, c.In);
     EXPECT_EQ(r.Exit, c.Exit) << "stderr:\n" << r.Err << "stdout:\n" << r.Out;
     const std::string expectedOut = c.Out.empty() ? std::string() : ReadFile(c.Out);
     EXPECT_EQ(r.Out, expectedOut);

@@ -128,3 +128,46 @@ TEST(TsdbgSource, APipeIsRefusedWithAnErrorNotACrash) {
     }
     ::close(fds[0]);
 }
+
+TEST_F(SourceFiles, ErrorsOfAScriptsModelNameTheScriptsLines) {
+    // The model starts on line 6: after its header and a blank line.
+    const WideString path = Write("bad.tsn",
+                                  "Tessarine 0.79\n"
+                                  "preamble\n"
+                                  "\n"
+                                  "== Model ==\n"
+                                  "\n"
+                                  "LINE\n"
+                                  "  \"a\" % ID+\n"
+                                  "  2 $ :\n");
+    const TLoadedSource s = LoadSource(path);
+    EXPECT_EQ(s.FirstLine, 5);
+    TModelReadOptions options;
+    options.SourceName = u"bad.tsn";
+    options.FirstLine = s.FirstLine;
+    try {
+        ReadModelText(s.Text, TModelReader::Modelling, options);
+        FAIL() << "the model line should not read";
+    } catch (const ETsmMismatch& e) {
+        const std::string text = WideToUtf8(MemoErrorPlaceText(s.Text, e, u"bad.tsn", s.FirstLine, u"msg"));
+        EXPECT_EQ(text, "bad.tsn:8:5: msg\n  2 $ :\n    ^\n");
+    }
+    // Lines the reader reads carry the file's name and line.
+    const auto tree = ReadModelText(s.Text, TModelReader::Native, options);
+    const TTsProperty* source = tree->ChildByIndex(0)->Props().Find(u"source");
+    ASSERT_TRUE(source);
+    EXPECT_EQ(TsmSourceText(source->Value, nullptr), u"bad.tsn:6");
+}
+
+TEST_F(SourceFiles, ReportsOfTheModellingReaderCanLetTheReadGoOn) {
+    const WideString text = u"LINE\r\n\t\"text\" % ANY*\r\n";
+    EXPECT_THROW(ReadModelText(text, TModelReader::Modelling), ETsmWarning);
+    std::vector<std::string> places;
+    TModelReadOptions options;
+    options.OnReport = [&](Exception& e) { places.push_back(WideToUtf8(MemoErrorPlaceText(text, e, u"m", 0, u"w"))); };
+    const auto tree = ReadModelText(text, TModelReader::Modelling, options);
+    // The read went on to the tab-indented line (which the canonical model
+    // takes as a line of its own).
+    EXPECT_EQ(tree->ChildCount(), 2);
+    EXPECT_EQ(places, (std::vector<std::string>{"m:2:1: w\n\t\"text\" % ANY*\n^\n"}));
+}

@@ -1,0 +1,78 @@
+// The farthest failure of a run.
+#include "library/modelling/TsmExplain.h"
+
+#include <algorithm>
+
+namespace ts {
+
+namespace {
+
+WideString SourceOf(const TTsmProps& props) {
+    if (!props.Source.Has(vkString)) return {};
+    return TsmSourceText(props.Source, nullptr);
+}
+
+WideString Described(std::u16string_view name, std::u16string_view cond, std::u16string_view source) {
+    WideString s = name.empty() ? WideString(u"<unnamed>") : u"'" + WideString(name) + u"'";
+    if (!cond.empty()) s += u" " + WideString(cond);
+    if (!source.empty()) s += u" (" + WideString(source) + u")";
+    return s;
+}
+
+}  // namespace
+
+TTsmFarthestFailure::TTsmFarthestFailure(TTsmCompiler& compiler)
+    : compiler_(compiler), previous_(std::move(compiler.OnModellingStep)) {
+    compiler_.OnModellingStep = [this](TTsmNode& node, int32_t kind, const TTsArg& value) {
+        Step(node, kind, value);
+        if (previous_) previous_(node, kind, value);
+    };
+}
+
+TTsmFarthestFailure::~TTsmFarthestFailure() { compiler_.OnModellingStep = std::move(previous_); }
+
+void TTsmFarthestFailure::Step(TTsmNode& node, int32_t kind, const TTsArg& value) {
+    if (kind != 1) return;
+    const auto* mismatch = dynamic_cast<const ETsmMismatch*>(value.AsObj());
+    if (!mismatch || mismatch->GlobalOffset < 0 || mismatch->GlobalOffset < Offset) return;
+    if (mismatch->GlobalOffset > Offset) {
+        Offset = mismatch->GlobalOffset;
+        Tried.clear();
+        triedIds_.clear();
+        Chain.clear();
+    }
+    // The deepest chain that reached this place says most about it.
+    std::vector<const TTsmNode*> up;
+    for (const TTsmNode* p = node.ParentNode; p && p->ParentNode; p = p->ParentNode) up.push_back(p);
+    if (up.size() > Chain.size()) {
+        Chain.clear();
+        for (auto it = up.rbegin(); it != up.rend(); ++it)
+            Chain.push_back(TModelled{(*it)->Props.Name, SourceOf((*it)->Props)});
+    }
+    // A node tried again at the same place (a loop's next round) says nothing new.
+    if (std::find(triedIds_.begin(), triedIds_.end(), node.Props.ID) != triedIds_.end()) return;
+    triedIds_.push_back(node.Props.ID);
+    Tried.push_back(TTried{node.Props.Name,
+                           node.Props.Cond.IsSet() ? compiler_.ConditionText(node.Props.Cond) : WideString(),
+                           SourceOf(node.Props), WideString(mismatch->ClassName())});
+}
+
+WideString TTsmFarthestFailure::ExpectedText() const {
+    WideString s;
+    for (const TTried& t : Tried) {
+        if (!s.empty()) s += u", ";
+        s += Described(t.Name, t.Cond, t.Source);
+    }
+    return s;
+}
+
+WideString TTsmFarthestFailure::ChainText() const {
+    WideString s;
+    for (const TModelled& m : Chain) {
+        if (!s.empty()) s += u" > ";
+        s += Described(m.Name, {}, m.Source);
+    }
+    return s;
+}
+
+}  // namespace ts
