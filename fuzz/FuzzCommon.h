@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,9 +16,16 @@
 namespace ts::fuzz {
 
 // Also passed as -max_len; the check keeps a hand-run input to the cap too.
-inline constexpr size_t MaxInput = 4096;
+// TS_FUZZ_MAX_INPUT raises it for timing runs over larger inputs.
+inline size_t MaxInput() {
+    static const size_t max = [] {
+        const char* v = std::getenv("TS_FUZZ_MAX_INPUT");
+        return v ? std::strtoul(v, nullptr, 10) : 4096ul;
+    }();
+    return max;
+}
 
-inline bool TooLong(size_t size) { return size > MaxInput; }
+inline bool TooLong(size_t size) { return size > MaxInput(); }
 
 inline std::string_view Bytes(const uint8_t* data, size_t size) {
     return {reinterpret_cast<const char*>(data), size};
