@@ -12,7 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || fuzz::TooLong(size)) return 0;
     static const char16_t* const kBreaks[] = {u"\r\n", u"\n", u"\r"};
     const uint8_t last = data[size - 1];
-    auto [condText, inputBytes] = fuzz::SplitAtZero(fuzz::Bytes(data, size - 1));
+    // Plain names: a lambda cannot capture structured bindings here.
+    const auto parts = fuzz::SplitAtZero(fuzz::Bytes(data, size - 1));
+    const std::string_view condText = parts.first, inputBytes = parts.second;
     fuzz::Guarded([&] {
         TStringStream input{RawByteString(inputBytes)};
         input.SetPosition(std::min<int64_t>(last / 3 % 8, input.Size()));

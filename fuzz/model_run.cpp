@@ -12,7 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || fuzz::TooLong(size)) return 0;
     static const char16_t* const kBreaks[] = {u"", u"\r\n", u"\n", u"\r"};
     const char16_t* lineBreak = kBreaks[data[0] % 4];
-    auto [model, inputBytes] = fuzz::SplitAtZero(fuzz::Bytes(data + 1, size - 1));
+    // Plain names: a lambda cannot capture structured bindings here.
+    const auto parts = fuzz::SplitAtZero(fuzz::Bytes(data + 1, size - 1));
+    const std::string_view model = parts.first, inputBytes = parts.second;
     fuzz::Guarded([&] {
         const WideString text = LineBreaksToCrLf(DecodeModelBytes(model));
         std::unique_ptr<TTsTreeNode> tree = ReadModelText(text, TModelReader::Modelling);
