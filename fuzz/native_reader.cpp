@@ -1,27 +1,17 @@
-// Fuzzing aid for the native text model reader: reads a model from stdin and
-// reports the reader's error. Any other outcome (a crash, a sanitizer report,
-// a hang, another exception type) is a finding. Build it by hand, e.g.
-//   c++ -std=c++20 -fsanitize=address,undefined -I. fuzz/native_reader.cpp <libs>
-// and drive it with an external fuzzer in stdin mode.
-#include <cstdio>
-#include <iostream>
-#include <iterator>
-#include <string>
-
+// The native reader over arbitrary bytes; the first byte picks the code page
+// it decodes with, so the decoders are fuzzed too.
+#include "fuzz/FuzzCommon.h"
 #include "library/text/TsStreamers.h"
 
-int main(int argc, char** argv) {
-    std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-    ts::TTsmNativeStreamer streamer;
-    // An optional code page argument exercises the decoders too.
-    if (argc > 1) streamer.Options.Codepage = std::atoi(argv[1]);
-    try {
-        auto root = streamer.Read(std::make_unique<ts::TStringStream>(std::move(input)));
-        std::printf("%d top-level nodes\n", root->ChildCount());
-    } catch (const ts::ETessarine& e) {
-        std::printf("reader error: %s\n", e.what());
-    } catch (const ts::EConvertError& e) {
-        std::printf("conversion error: %s\n", e.what());
-    }
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace ts;
+    if (size == 0 || fuzz::TooLong(size)) return 0;
+    static const int32_t kCodepages[] = {65001, 1252, 1251, 1200, 1201, 866, 20127};
+    const int32_t codepage = kCodepages[data[0] % std::size(kCodepages)];
+    fuzz::Guarded([&] {
+        TTsmNativeStreamer streamer;
+        streamer.Options.Codepage = codepage;
+        streamer.Read(std::make_unique<TStringStream>(RawByteString(fuzz::Bytes(data + 1, size - 1))), u"f.txt");
+    });
     return 0;
 }

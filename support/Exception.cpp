@@ -4,9 +4,7 @@
 
 namespace ts {
 
-Exception::Exception(WideString message, int helpContext) : helpContext_(helpContext) {
-    SetMessage(std::move(message));
-}
+Exception::Exception(WideString message) { SetMessage(std::move(message)); }
 
 Exception::Exception(std::u16string_view format, FormatArgs args) { SetMessage(Format(format, args)); }
 

@@ -14,7 +14,9 @@ namespace ts {
 
 class Exception : public std::exception, public TObject {
 public:
-    explicit Exception(WideString message = {}, int helpContext = 0);
+    // No help-context parameter here: with one, a format with a single
+    // integer argument in braces could be taken for message and context.
+    explicit Exception(WideString message = {});
     // Builds the message from a format and arguments (the platform's syntax).
     Exception(std::u16string_view format, FormatArgs args);
 
