@@ -30,15 +30,20 @@ std::vector<TTreeLine> CompiledLines(std::unique_ptr<TTsTreeNode>& result) {
     return RenderTree(*result);
 }
 
-void BM_FillTreeView(benchmark::State& state) {
-    std::unique_ptr<TTsTreeNode> result;
-    const std::vector<TTreeLine> lines = CompiledLines(result);
-    QTreeWidget view;
+// Set up as the window's tree view is.
+void ShowView(QTreeWidget& view) {
     view.setHeaderHidden(true);
     view.setIndentation(19);
     view.setUniformRowHeights(true);
     view.resize(400, 560);
     view.show();
+}
+
+void BM_FillTreeView(benchmark::State& state) {
+    std::unique_ptr<TTsTreeNode> result;
+    const std::vector<TTreeLine> lines = CompiledLines(result);
+    QTreeWidget view;
+    ShowView(view);
     TNodeLinks links;
     for (auto _ : state) {
         FillTreeView(view, lines, links);
@@ -56,11 +61,7 @@ void BM_FillTreeViewItemByItem(benchmark::State& state) {
     std::unique_ptr<TTsTreeNode> result;
     const std::vector<TTreeLine> lines = CompiledLines(result);
     QTreeWidget view;
-    view.setHeaderHidden(true);
-    view.setIndentation(19);
-    view.setUniformRowHeights(true);
-    view.resize(400, 560);
-    view.show();
+    ShowView(view);
     for (auto _ : state) {
         view.clear();
         std::vector<QTreeWidgetItem*> open;

@@ -41,11 +41,6 @@ using namespace ts::test;
 
 namespace {
 
-const char* const kModel =
-    "(word) % ID+\r\n"
-    "1? key + word = k\r\n"
-    "value = x\r\n";
-
 const char* const kNested =
     "a =\r\n"
     "  b = x\r\n"

@@ -25,11 +25,6 @@ using namespace ts::test;
 
 namespace {
 
-const char* const kModel =
-    "(word) % ID+\r\n"
-    "1? key + word = k\r\n"
-    "value = x\r\n";
-
 int Marks(QWidget& form, const char* pane) { return int(Find<QPlainTextEdit>(form, pane)->extraSelections().size()); }
 
 QString MarkedLine(QWidget& form, const char* pane, int i) {

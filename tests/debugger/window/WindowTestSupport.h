@@ -12,6 +12,12 @@
 
 namespace ts::test {
 
+// A small model with an off-context definition and a merge: it compiles at every phase.
+inline const char* const kModel =
+    "(word) % ID+\r\n"
+    "1? key + word = k\r\n"
+    "value = x\r\n";
+
 inline void WriteFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
