@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "library/core/TsNodes.h"
+#include "support/Strings.h"
 
 namespace ts::cli {
 
@@ -121,10 +122,6 @@ std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra e
                        const void* context = nullptr);
 
 // ---- Display ----
-// Text with control characters escaped (\r, \n, \t, \xNN), backslashes
-// and (with quotes set) double quotes too; cut after maxChars characters
-// with "...".
-WideString Escaped(std::u16string_view text, size_t maxChars = SIZE_MAX, bool quotes = true);
 // Every present kind of a value: "text" (quoted), x'hex', True/False,
 // integers, floats, a span as [offset+length], objects by class name.
 WideString ValueDisplay(const TTsValue& value);

@@ -4,6 +4,7 @@
 
 #include "cli/Commands.h"
 #include "debugger/driver/TsdbgNames.h"
+#include "debugger/driver/TsdbgRun.h"
 #include "debugger/driver/TsdbgSource.h"
 #include "library/modelling/TsmCompiler.h"
 #include "library/modelling/TsmExplain.h"
@@ -15,62 +16,18 @@ namespace ts::cli {
 
 namespace {
 
-// Shown texts are cut after this many characters; --json has them whole.
-constexpr size_t kShownText = 60;
-
 struct TRunOutput {
     TTsmSlicer& Slicer;
     int32_t Codepage;
-
-    // Texts are in the input's code page; UTF-8 keeps every byte past a
-    // zero byte too.
-    WideString Decoded(const RawByteString& bytes) const {
-        return Codepage == CpUtf8 ? Utf8ToWide(bytes) : BytesToWide(Codepage, bytes);
-    }
-    // What a node matched: a leaf the text its condition took (its start
-    // span) together with what its own path-less children took after it
-    // (its inner span), a node with children what they took (its inner
-    // span). Nothing for a node without spans (one its model node only found).
-    std::optional<WideString> Text(const TTsTreeNode& node) const {
-        const TTsProperty* start = node.Props().Find(TsmStartGlobalProp);
-        const TTsProperty* inner = node.Props().Find(TsmInnerGlobalProp);
-        if (node.ChildCount() == 0 && start && TTsmSlicer::HasStreamData(start->Value)) {
-            TTsValue whole = start->Value;
-            const int64_t from = TTsmSlicer::SpanOffset(whole);
-            int64_t to = from + TTsmSlicer::SpanLength(whole);
-            if (inner && TTsmSlicer::HasStreamData(inner->Value) && inner->Value.Obj == whole.Obj &&
-                TTsmSlicer::SpanOffset(inner->Value) >= from)
-                to = std::max(to, TTsmSlicer::SpanOffset(inner->Value) + TTsmSlicer::SpanLength(inner->Value));
-            whole.Float = static_cast<double>(to - from);
-            return Decoded(Slicer.ReadSpan(whole));
-        }
-        if (inner) return Decoded(Slicer.TextOfNode(&node, TsmInnerGlobalProp));
-        return std::nullopt;
-    }
 };
 
 std::string TextJson(const TTsTreeNode& node, const void* context) {
     const auto& run = *static_cast<const TRunOutput*>(context);
-    std::optional<WideString> text = run.Text(node);
+    std::optional<WideString> text = ResultNodeText(run.Slicer, node, run.Codepage);
     if (!text) return {};
     std::string out = "\"text\": ";
     JsonString(out, *text);
     return out + ", ";
-}
-
-WideString ResultText(const TTsTreeNode& root, const TRunOutput& run) {
-    WideString out;
-    std::vector<std::pair<const TTsTreeNode*, size_t>> todo{{&root, 0}};
-    while (!todo.empty()) {
-        auto [node, depth] = todo.back();
-        todo.pop_back();
-        out.append(depth * 2, u' ');
-        out += node->Name().empty() ? WideString(u"<unnamed>") : node->Name();
-        if (std::optional<WideString> text = run.Text(*node)) out += u" = \"" + Escaped(*text, kShownText) + u"\"";
-        out += u'\n';
-        for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), depth + 1});
-    }
-    return out;
 }
 
 // --codepage: a number, or a charset name the charset table knows.
@@ -96,7 +53,7 @@ void PrintTree(const TTsTreeNode& root, const TRunOutput& run, bool json, bool p
         return;
     }
     if (partial) Out(u"# partial result: the run failed; nodes as far as it succeeded\n");
-    Out(ResultText(root, run));
+    Out(ResultTreeText(run.Slicer, root, run.Codepage));
 }
 
 // --trace: each modelling step as a line of stderr, indented by the node's
@@ -172,11 +129,11 @@ private:
 };
 
 // What the run expected where it got farthest, at that place of the input.
-void ReportFarthest(const TTsmFarthestFailure& farthest, const TTextPlace& input) {
-    if (farthest.Offset < 0 || farthest.Tried.empty()) return;
-    const TTsTextLocation where = LocateOffset(input.Bytes, farthest.Offset, input.Codepage);
-    Err(LocatedMessage(input.FileName, where, u"farthest failure: expected one of: " + farthest.ExpectedText()));
-    if (!farthest.Chain.empty()) Err(u"  while modelling " + farthest.ChainText() + u"\n");
+void ReportFarthest(const TModelRun& run, const TTextPlace& input) {
+    if (run.FarthestOffset < 0) return;
+    const TTsTextLocation where = LocateOffset(input.Bytes, run.FarthestOffset, input.Codepage);
+    Err(LocatedMessage(input.FileName, where, u"farthest failure: expected one of: " + run.Expected));
+    if (!run.Chain.empty()) Err(u"  while modelling " + run.Chain + u"\n");
 }
 
 }  // namespace
@@ -196,55 +153,42 @@ int RunRun(const TArgs& args) {
         return ReportFileError(e, modelArg);
     }
     const TTextPlace model = TTextPlace::Memo(modelArg, source.Text, source.FirstLine);
-    TTsmCompiler compiler;
-    try {
-        TModelReadOptions read;
-        read.SourceName = FileArg(modelArg);
-        read.FirstLine = source.FirstLine;
-        read.OnReport = [&model](Exception& e) { Err(PlacedErrorText(e, &model)); };
-        std::unique_ptr<TTsTreeNode> tree = ReadModelText(source.Text, TModelReader::Modelling, read);
-        compiler.Options.Codepage = codepage;
-        // An empty line break is detected from the input.
-        compiler.Options.LineBreak = !lineBreak ? u"" : *lineBreak == "crlf" ? u"\r\n" : *lineBreak == "lf" ? u"\n" : u"\r";
-        compiler.Compile(*tree);
-    } catch (const std::exception& e) {
-        return ReportError(e, &model);
-    }
-
     TTextPlace input;
     try {
         input = TTextPlace::File(inputArg, ReadInputFile(inputArg), codepage);
     } catch (const std::exception& e) {
         return ReportError(e);
     }
-    // Reports go to stderr and the run goes on; FAIL reports and input left
-    // make the run's outcome a failure, warnings do not.
-    bool failed = false;
-    bool inputLeft = false;
-    compiler.OnError = [&input, &failed, &inputLeft](TTsObject&, Exception& e) {
-        if (!dynamic_cast<const ETsmWarning*>(&e)) failed = true;
-        if (dynamic_cast<const ETsmInputLeft*>(&e)) inputLeft = true;
-        Err(PlacedErrorText(e, &input));
-    };
+
+    TModelRunRequest request;
+    request.ModelText = source.Text;
+    request.Read.SourceName = FileArg(modelArg);
+    request.Read.FirstLine = source.FirstLine;
+    request.Read.OnReport = [&model](Exception& e) { Err(PlacedErrorText(e, &model)); };
+    request.Input = input.Bytes;
+    request.Codepage = codepage;
+    // An empty line break is detected from the input.
+    request.LineBreak = !lineBreak ? u"" : *lineBreak == "crlf" ? u"\r\n" : *lineBreak == "lf" ? u"\n" : u"\r";
+    // Reports go to stderr as they come and the run goes on.
+    request.OnReport = [&input](const Exception& e) { Err(PlacedErrorText(e, &input)); };
     std::optional<TTrace> trace;
-    if (args.Flag("trace")) trace.emplace(compiler, input, args.IntValue("trace-limit", 0, INT32_MAX).value_or(10000));
-    const TTsmFarthestFailure farthest(compiler);
-    compiler.KeepFailedResult = true;
-    // The failed run's result refers to this stream: it outlives the result.
-    TStringStream stream(input.Bytes);
-    try {
-        std::unique_ptr<TTsmSlicer> slicer = compiler.Modell(stream);
-        if (const TTsTreeNode* root = slicer->ResultRoot()) PrintTree(*root, TRunOutput{*slicer, codepage}, args.Flag("json"), false);
-        if (inputLeft) ReportFarthest(farthest, input);
-    } catch (const std::exception& e) {
-        ReportError(e, &input);
-        ReportFarthest(farthest, input);
-        if (compiler.FailedResult && compiler.FailedResult->ResultRoot())
-            PrintTree(*compiler.FailedResult->ResultRoot(), TRunOutput{*compiler.FailedResult, codepage},
-                      args.Flag("json"), true);
+    if (args.Flag("trace")) {
+        const int limit = args.IntValue("trace-limit", 0, INT32_MAX).value_or(10000);
+        request.BeforeRun = [&trace, &input, limit](TTsmCompiler& compiler) { trace.emplace(compiler, input, limit); };
+    }
+    const std::unique_ptr<TModelRun> run = RunModel(std::move(request));
+    if (run->ErrorStage == TRunStage::Model) return ReportError(*run->Error, &model);
+    const bool json = args.Flag("json");
+    if (run->Error) {
+        ReportError(*run->Error, &input);
+        ReportFarthest(*run, input);
+        if (run->ResultRoot()) PrintTree(*run->ResultRoot(), TRunOutput{*run->Result, codepage}, json, true);
         return ExitError;
     }
-    return failed ? ExitDifferent : ExitOk;
+    if (run->ResultRoot()) PrintTree(*run->ResultRoot(), TRunOutput{*run->Result, codepage}, json, false);
+    if (run->HasInputLeft()) ReportFarthest(*run, input);
+    // FAIL reports and input left make the run's outcome a failure, warnings do not.
+    return run->HasFailReports() || run->HasInputLeft() ? ExitDifferent : ExitOk;
 }
 
 }  // namespace ts::cli

@@ -16,6 +16,7 @@ int RunRun(const TArgs& args);
 int RunScript(const TArgs& args);
 int RunCond(const TArgs& args);
 int RunLint(const TArgs& args);
+int RunTest(const TArgs& args);
 
 // The tree view's lines (or the JSON dump tree) for a file's model compiled
 // up to a phase, in UTF-8. On failure the error is reported with its phase

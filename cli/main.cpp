@@ -76,6 +76,17 @@ const std::vector<TCommand>& Commands() {
          "printed as FILE:LINE:COLUMN: warning: MESSAGE, then a hint; exit code 1 when\n"
          "there are findings. --json prints [{\"line\", \"column\", \"message\", \"hint\"}].\n"
          "The checks are listed in docs/LANGUAGE.md.\n"},
+        {"test", "[--update] [--json] SCRIPT...", "run each script's samples and compare them with its expected trees",
+         &RunTest, {}, {"update", "json"},
+         "Each Sample subsection is run through the script's first supported model (its\n"
+         "text followed by a line break, in the script's charset); when the Tree section\n"
+         "has a subsection of the same title (the untitled first ones pair too), the\n"
+         "result tree, as `tessarine run` prints it, must equal it. A sample without a\n"
+         "tree must run without FAIL reports or input left. One line per case, a diff or\n"
+         "the error at its place for each failure, then N passed, N failed; exit code 1\n"
+         "when any failed. --update writes the produced trees into the Tree sections,\n"
+         "creating missing subsections, and changes nothing else in the file.\n"
+         "--json prints {\"cases\": [...], \"passed\", \"failed\"}.\n"},
     };
     return commands;
 }

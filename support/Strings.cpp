@@ -229,4 +229,28 @@ WideString AddressText(const void* p) {
     return IntToHex(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p)) & 0xFFFFFFFFu, 8);
 }
 
+WideString Escaped(std::u16string_view text, size_t maxChars, bool quotes) {
+    WideString out;
+    size_t n = 0;
+    for (char16_t c : text) {
+        if (n++ == maxChars) {
+            out += u"...";
+            break;
+        }
+        switch (c) {
+            case u'\r': out += u"\\r"; break;
+            case u'\n': out += u"\\n"; break;
+            case u'\t': out += u"\\t"; break;
+            case u'\\': out += quotes ? u"\\\\" : u"\\"; break;
+            case u'"': out += quotes ? u"\\\"" : u"\""; break;
+            default:
+                if (c < 0x20 || c == 0x7F)
+                    out += u"\\x" + IntToHex(c, 2);
+                else
+                    out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace ts

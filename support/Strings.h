@@ -2,6 +2,7 @@
 // number texts and trimming in the platform's sense (characters up to U+0020).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,6 +45,11 @@ bool SameTextAscii(std::u16string_view a, std::u16string_view b);
 WideString UpperCaseW(std::u16string_view s);
 WideString LowerCaseW(std::u16string_view s);
 bool SameTextW(std::u16string_view a, std::u16string_view b);
+
+// Text with control characters escaped (\r, \n, \t, \xNN), backslashes
+// and (with quotes set) double quotes too, so that it stays on one line;
+// cut after maxChars characters with "...".
+WideString Escaped(std::u16string_view text, size_t maxChars = SIZE_MAX, bool quotes = true);
 
 // Convenience: an 8 upper-case hexadecimal digit address (low 32 bits).
 WideString AddressText(const void* p);

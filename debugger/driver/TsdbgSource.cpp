@@ -67,6 +67,13 @@ int32_t LineCount(std::u16string_view text) {
 
 }  // namespace
 
+int32_t SubsectionTextLine(std::u16string_view wholeFile, int32_t headerLine) {
+    int32_t line = headerLine + 1;
+    const int32_t lines = LineCount(wholeFile);
+    while (line + 1 < lines && LocateLine(wholeFile, line + 1, 1).LineText.empty()) ++line;
+    return line;
+}
+
 bool LooksLikeScript(std::string_view head) {
     return head.size() >= kProductWord.size() + 1 && head.starts_with(kProductWord) &&
            head[kProductWord.size()] >= '0' && head[kProductWord.size()] <= '9';
@@ -154,17 +161,14 @@ TLoadedSource LoadSource(const WideString& path) {
     if (src.IsPlainModel) {
         src.Text = DecodeModelBytes(file.ReadToEnd());
     } else {
-        TTsScript script(file, src.FullPath);
-        const TTsSubsection& model = script.FirstModel();
+        auto script = std::make_shared<TTsScript>(file, src.FullPath);
+        const TTsSubsection& model = script->FirstModel();
         src.Text = model.Text();
         // The text begins on the line after its header, past the blank lines
         // the subsection's text drops.
         file.SetPosition(0);
-        const WideString whole = BytesToWide(CpUtf8, file.ReadToEnd());
-        int32_t line = model.Line + 1;
-        const int32_t lines = LineCount(whole);
-        while (line + 1 < lines && LocateLine(whole, line + 1, 1).LineText.empty()) ++line;
-        src.FirstLine = line;
+        src.FirstLine = SubsectionTextLine(BytesToWide(CpUtf8, file.ReadToEnd()), model.Line);
+        src.Script = std::move(script);
     }
     src.Text = LineBreaksToCrLf(src.Text);
     return src;

@@ -20,6 +20,7 @@
 namespace ts {
 
 class TTsmCancelToken;
+class TTsScript;
 
 inline constexpr int32_t SystemCodepage = 65001;
 
@@ -30,10 +31,18 @@ struct TLoadedSource {
     // The line index in the file of Text's first line: 0 for a plain model,
     // further down for a script's model.
     int32_t FirstLine = 0;
+    // The loaded script; nil for a plain model.
+    std::shared_ptr<const TTsScript> Script;
 };
 
 // Raises the file's open and read errors and the script loader's errors.
 TLoadedSource LoadSource(const WideString& path);
+
+// The line index in a script file where the text of the subsection whose
+// header is on headerLine begins (its text drops the blank lines before it).
+// Line breaks are ASCII in every charset of scripts, so the file may be
+// decoded in any of them.
+int32_t SubsectionTextLine(std::u16string_view wholeFile, int32_t headerLine);
 
 // Whether bytes begin with "Tessarine ", a blank and a digit.
 bool LooksLikeScript(std::string_view head);

@@ -1,0 +1,147 @@
+// Running a model over input, as `tessarine run`, `tessarine test` and the
+// window's run page do: the model text read and compiled fully, then run
+// over the input with its FAIL and WARN reports collected, the farthest
+// failure kept and a failed run's partial result kept; and the one text
+// form of a result tree ("name = \"text\"" per node, two blanks a level)
+// that the command line prints and expected trees are written in.
+#pragma once
+
+#include <climits>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "debugger/driver/TsdbgSource.h"
+#include "library/modelling/TsmCompiler.h"
+#include "library/modelling/TsmEngine.h"
+#include "support/Streams.h"
+
+namespace ts {
+
+// ---- The text of result nodes ------------------------------------------------
+
+// What a result node matched, decoded with the input's code page: a leaf
+// the text its condition took (its start span) together with what its own
+// path-less children took after it (its inner span), a node with children
+// what they took (its inner span). Nothing for a node without spans (one
+// its model node only found). At most maxBytes of the input are read.
+std::optional<WideString> ResultNodeText(TTsmSlicer& slicer, const TTsTreeNode& node, int32_t codepage,
+                                         int64_t maxBytes = INT64_MAX);
+
+// Texts in the tree form are cut after this many characters.
+inline constexpr size_t ResultTextLimit = 60;
+
+// The tree form: one line per node, indented by two blanks per level,
+// "name" or "name = \"text\"" with the text escaped to one line and cut
+// after ResultTextLimit characters; "<unnamed>" for a node without a name.
+// Every line ends in a line feed.
+WideString ResultTreeText(TTsmSlicer& slicer, const TTsTreeNode& root, int32_t codepage);
+
+// ---- A run ---------------------------------------------------------------------
+
+// A FAIL or WARN report, or input left over, as the run went on.
+struct TRunReport {
+    std::unique_ptr<Exception> Error;  // a copy of the report
+    bool IsWarning = false;
+    bool IsInputLeft = false;
+    int64_t Offset = -1;  // into the input, -1: none
+};
+
+struct TModelRunRequest {
+    WideString ModelText;
+    // How the model text is read (its file's name and first line).
+    TModelReadOptions Read;
+    RawByteString Input;
+    // The input's code page; the model's conditions become bytes with it too.
+    int32_t Codepage = SystemCodepage;
+    // Empty: detected from the input.
+    WideString LineBreak;
+    TTsmCancelToken Cancel;
+    // Called for each report when it happens (the run goes on).
+    std::function<void(const Exception& report)> OnReport;
+    // Called with the compiled model before the run (a trace listens there).
+    std::function<void(TTsmCompiler& compiler)> BeforeRun;
+};
+
+// Where a run's error arose: in the model (reading or compiling it) or in
+// the input (running it).
+enum class TRunStage { None, Model, Input };
+
+// Everything a run leaves: it owns the model tree, the compiled model, the
+// input and the result (the complete one, or a failed run's partial one),
+// so spans and node pointers stay valid as long as it lives.
+class TModelRun {
+public:
+    TModelRun() = default;
+    TModelRun(const TModelRun&) = delete;
+    TModelRun& operator=(const TModelRun&) = delete;
+
+    // The input; the result's spans refer to this stream.
+    std::unique_ptr<TStringStream> Stream;
+    const RawByteString& Input() const { return Stream->DataString(); }
+    int32_t Codepage = SystemCodepage;
+    TTsmCancelToken Cancel;
+    std::unique_ptr<TTsTreeNode> ModelTree;
+    std::unique_ptr<TTsmCompiler> Compiler;
+    std::unique_ptr<TTsmSlicer> Result;
+    bool Partial = false;  // Result is a failed run's
+
+    // The error that ended the run (nil: it ran to its end).
+    std::unique_ptr<Exception> Error;
+    TRunStage ErrorStage = TRunStage::None;
+    int64_t ErrorOffset = -1;  // TsmErrorOffset of Error; into Input when the stage is Input
+    std::vector<TRunReport> Reports;
+
+    // Where the run got farthest before failing (-1: no condition failed),
+    // what was expected there and the chain of model nodes being modelled.
+    int64_t FarthestOffset = -1;
+    WideString Expected;
+    WideString Chain;
+
+    const TTsTreeNode* ResultRoot() const { return Result ? Result->ResultRoot() : nullptr; }
+    bool Cancelled() const { return Cancel.IsCancelled(); }
+    bool HasFailReports() const;
+    bool HasInputLeft() const;
+    // Ran to its end without FAIL reports and without input left.
+    bool Succeeded() const { return !Error && !HasFailReports() && !HasInputLeft(); }
+    // The result in the tree form; empty without a result.
+    WideString TreeText() const;
+};
+
+// Reads, compiles (every phase) and runs. Never raises for what the model
+// or the input do wrong: the run records it.
+std::unique_ptr<TModelRun> RunModel(TModelRunRequest request);
+
+// The UTF-16 position in the decoded input of each byte offset, and back;
+// the window places spans with it. Built once per input.
+class TInputPositions {
+public:
+    TInputPositions() = default;
+    TInputPositions(std::string_view bytes, int32_t codepage);
+    // The character position at a byte offset (clamped to the input).
+    int64_t CharAt(int64_t byteOffset) const;
+    // The byte offset of the character at a position (clamped).
+    int64_t ByteAt(int64_t charPosition) const;
+
+private:
+    // Empty when every byte is one character (8-bit code pages).
+    std::vector<int32_t> charOfByte_;
+    int64_t size_ = 0;
+};
+
+// The deepest result node whose span (its start, inner or end span, global)
+// holds the byte offset; nil when none does. Children are searched in
+// order, so a tree of any size is searched along one path.
+const TTsTreeNode* DeepestNodeAt(const TTsTreeNode& root, int64_t offset);
+
+// A node's global span as [offset, offset + length), when it has it.
+struct TByteSpan {
+    int64_t Offset = 0;
+    int64_t Length = 0;
+};
+std::optional<TByteSpan> NodeSpan(const TTsTreeNode& node, std::u16string_view globalProp);
+
+}  // namespace ts
