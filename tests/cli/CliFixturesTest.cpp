@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <cctype>
@@ -61,6 +62,13 @@ std::string Quote(const std::string& s) {
     return q + "'";
 }
 
+// `tessarine test` times its cases; expectations hold no times.
+std::string WithoutTimes(const std::string& text) {
+    static const std::regex shown(R"(\([0-9]+\.[0-9] ms\))");
+    static const std::regex json(R"("ms": [0-9.]+)");
+    return std::regex_replace(std::regex_replace(text, shown, "(TIME)"), json, "\"ms\": 0");
+}
+
 struct Result {
     int Exit = -1;
     std::string Out, Err;
@@ -75,7 +83,7 @@ Result RunCli(const std::vector<std::string>& args, const std::string& name, con
     const int status = std::system(cmd.c_str());
     Result r;
     r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.Out = ReadFile(tmp.string() + ".out");
+    r.Out = WithoutTimes(ReadFile(tmp.string() + ".out"));
     r.Err = ReadFile(tmp.string() + ".err");
     fs::remove(tmp.string() + ".out");
     fs::remove(tmp.string() + ".err");
@@ -158,3 +166,27 @@ TEST_P(CliFixture, PrintsWhatIsExpected) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, CliFixture, testing::ValuesIn(Cases()),
                          [](const testing::TestParamInfo<CliCase>& info) { return info.param.Name; });
+
+// --update on a copy: the first run writes the trees and keeps every other
+// byte (a KOI8-R script with CR LF breaks), the second changes nothing.
+TEST(CliTestCommand, UpdateWritesTreesOnceAndKeepsTheRest) {
+    const fs::path dir = fs::temp_directory_path() / ("tessarine-update-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path script = dir / "koi8.tsn";
+    const std::string before = ReadFile(kRoot / "tests/cli/fixtures/samples-koi8.tsn");
+    ASSERT_FALSE(before.empty());
+    WriteFile(script, before);
+    Result first = RunCli({"test", "--update", script.string()}, "update1");
+    EXPECT_EQ(first.Exit, 0) << first.Err << first.Out;
+    const std::string once = ReadFile(script);
+    EXPECT_EQ(once.substr(0, before.size()), before);
+    EXPECT_GT(once.size(), before.size());
+    EXPECT_EQ(once.find("\n", before.size()) , once.find("\r\n", before.size()) + 1);
+    Result second = RunCli({"test", "--update", script.string()}, "update2");
+    EXPECT_EQ(second.Exit, 0) << second.Err;
+    EXPECT_EQ(second.Out.find("updated"), std::string::npos);
+    EXPECT_EQ(ReadFile(script), once);
+    // Without --update the written trees pass.
+    EXPECT_EQ(RunCli({"test", script.string()}, "update3").Exit, 0);
+    fs::remove_all(dir);
+}
