@@ -12,6 +12,7 @@
 //              group an argument), each followed by the lines it prints
 //   ```shell   the same for any command: "$ tessarine ARGS"
 //   ```file NAME  a file of that name for the commands of shell blocks
+// Times that `tessarine test` prints ("(1.2 ms)") are not compared.
 // Block texts end with a line feed after their last line. The commands run in
 // a scratch folder holding model.txt and input.txt; stderr follows stdout, and
 // a non-zero exit code adds a last line "(exit N)". Any other fence, and a
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -58,6 +60,12 @@ std::string Quote(const std::string& s) {
 }
 
 // What the command prints, in the form the documents show it.
+// `tessarine test` times its cases: an example's times are not compared.
+std::string WithoutTimes(const std::string& text) {
+    static const std::regex times(R"(\([0-9]+\.[0-9] ms\))");
+    return std::regex_replace(text, times, "(TIME)");
+}
+
 std::string RunIn(const fs::path& dir, const std::vector<std::string>& args) {
     std::string cmd = "cd " + Quote(dir.string()) + " && " + Quote(TS_TESSARINE);
     for (const std::string& a : args) cmd += " " + Quote(a);
@@ -225,7 +233,7 @@ void CheckDocument(const std::string& name) {
         if (Updating()) {
             if (actual != b.Text) rewrites.emplace_back(&b, actual);
         } else {
-            EXPECT_EQ(actual, b.Text) << where << ": the example's output differs";
+            EXPECT_EQ(WithoutTimes(actual), WithoutTimes(b.Text)) << where << ": the example's output differs";
         }
     }
     if (model) {
