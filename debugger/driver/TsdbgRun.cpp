@@ -127,33 +127,44 @@ std::unique_ptr<TModelRun> RunModel(TModelRunRequest request) {
 
 // ---- Positions ------------------------------------------------------------------
 
-TInputPositions::TInputPositions(std::string_view bytes, int32_t codepage)
-    : size_(static_cast<int64_t>(bytes.size())) {
-    if (codepage != CpUtf8) return;
-    // UTF-8: a lead byte starts a character (two UTF-16 units from four
-    // bytes on); continuation bytes belong to the character before them.
-    charOfByte_.resize(bytes.size() + 1);
-    int32_t chars = 0;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        const bool continuation = (b & 0xC0) == 0x80;
-        if (!continuation) charOfByte_[i] = chars;
-        else charOfByte_[i] = i > 0 ? charOfByte_[i - 1] : 0;
-        if (!continuation) chars += b >= 0xF0 ? 2 : 1;
+TInputLines::TInputLines(RawByteString bytes, int32_t codepage) : bytes_(std::move(bytes)), codepage_(codepage) {
+    for (size_t i = 0; i < bytes_.size(); ++i) {
+        const char c = bytes_[i];
+        if (c == '\r' && i + 1 < bytes_.size() && bytes_[i + 1] == '\n') ++i;
+        if (c == '\n' || c == '\r') starts_.push_back(static_cast<int64_t>(i + 1));
     }
-    charOfByte_[bytes.size()] = chars;
 }
 
-int64_t TInputPositions::CharAt(int64_t byteOffset) const {
-    const int64_t at = std::clamp<int64_t>(byteOffset, 0, size_);
-    return charOfByte_.empty() ? at : charOfByte_[static_cast<size_t>(at)];
+std::string_view TInputLines::Line(int32_t line) const {
+    const auto at = static_cast<size_t>(starts_[static_cast<size_t>(line)]);
+    size_t end = at;
+    while (end < bytes_.size() && bytes_[end] != '\n' && bytes_[end] != '\r') ++end;
+    return std::string_view(bytes_).substr(at, end - at);
 }
 
-int64_t TInputPositions::ByteAt(int64_t charPosition) const {
-    if (charOfByte_.empty()) return std::clamp<int64_t>(charPosition, 0, size_);
-    // The first byte of the character at that position.
-    const auto it = std::lower_bound(charOfByte_.begin(), charOfByte_.end(), static_cast<int32_t>(std::max<int64_t>(charPosition, 0)));
-    return std::min<int64_t>(it - charOfByte_.begin(), size_);
+int32_t TInputLines::Units(std::string_view bytes) const {
+    return static_cast<int32_t>(Decoded(codepage_, RawByteString(bytes)).size());
+}
+
+TInputLines::TPlace TInputLines::PlaceOf(int64_t byteOffset) const {
+    const int64_t at = std::clamp<int64_t>(byteOffset, 0, static_cast<int64_t>(bytes_.size()));
+    const auto it = std::upper_bound(starts_.begin(), starts_.end(), at) - 1;
+    const auto line = static_cast<int32_t>(it - starts_.begin());
+    const std::string_view text = Line(line);
+    const auto inLine = std::min<size_t>(static_cast<size_t>(at - *it), text.size());
+    return {line, Units(text.substr(0, inLine))};
+}
+
+int64_t TInputLines::OffsetOf(TPlace place) const {
+    const int32_t line = std::clamp(place.Line, 0, LineCount() - 1);
+    const std::string_view text = Line(line);
+    // The bytes of the line's first units; a place inside a surrogate pair
+    // is the pair's start.
+    const WideString decoded = Decoded(codepage_, RawByteString(text));
+    size_t units = std::min<size_t>(static_cast<size_t>(std::max(place.Column, 0)), decoded.size());
+    if (units > 0 && decoded[units - 1] >= 0xD800 && decoded[units - 1] < 0xDC00) --units;
+    const size_t lo = std::min(WideToBytes(codepage_, decoded.substr(0, units)).size(), text.size());
+    return starts_[static_cast<size_t>(line)] + static_cast<int64_t>(lo);
 }
 
 // ---- Spans ----------------------------------------------------------------------

@@ -115,21 +115,31 @@ public:
 // or the input do wrong: the run records it.
 std::unique_ptr<TModelRun> RunModel(TModelRunRequest request);
 
-// The UTF-16 position in the decoded input of each byte offset, and back;
-// the window places spans with it. Built once per input.
-class TInputPositions {
+// Where byte offsets of an input lie in its decoded text, by line (lines end
+// at LF, CR LF or CR, as a text pane breaks them) and UTF-16 column, and
+// back; the window places spans with it. Built once per input; finding a
+// place decodes only the part of its line before it.
+class TInputLines {
 public:
-    TInputPositions() = default;
-    TInputPositions(std::string_view bytes, int32_t codepage);
-    // The character position at a byte offset (clamped to the input).
-    int64_t CharAt(int64_t byteOffset) const;
-    // The byte offset of the character at a position (clamped).
-    int64_t ByteAt(int64_t charPosition) const;
+    struct TPlace {
+        int32_t Line = 0;    // from 0
+        int32_t Column = 0;  // from 0, in UTF-16 units
+    };
+    TInputLines() = default;
+    TInputLines(RawByteString bytes, int32_t codepage);
+    int32_t LineCount() const { return static_cast<int32_t>(starts_.size()); }
+    // An offset past the end is the end.
+    TPlace PlaceOf(int64_t byteOffset) const;
+    // The offset of a place (clamped to its line and to the input).
+    int64_t OffsetOf(TPlace place) const;
 
 private:
-    // Empty when every byte is one character (8-bit code pages).
-    std::vector<int32_t> charOfByte_;
-    int64_t size_ = 0;
+    std::string_view Line(int32_t line) const;  // without its break
+    int32_t Units(std::string_view bytes) const;
+
+    RawByteString bytes_;
+    int32_t codepage_ = SystemCodepage;
+    std::vector<int64_t> starts_{0};  // the byte offset where each line begins
 };
 
 // The deepest result node whose span (its start, inner or end span, global)

@@ -63,26 +63,31 @@ TEST(ModelRun, ACancelledRunEndsAsCancelled) {
     EXPECT_TRUE(run->Error);
 }
 
-TEST(ModelRun, PositionsMapBytesToCharactersBothWays) {
-    // a, é (2 bytes), 😀 (4 bytes: two UTF-16 units), b.
-    const std::string utf8 = "a\xC3\xA9\xF0\x9F\x98\x80" "b";
-    const TInputPositions p(utf8, CpUtf8);
-    EXPECT_EQ(p.CharAt(0), 0);
-    EXPECT_EQ(p.CharAt(1), 1);
-    EXPECT_EQ(p.CharAt(2), 1);  // inside é
-    EXPECT_EQ(p.CharAt(3), 2);
-    EXPECT_EQ(p.CharAt(7), 4);
-    EXPECT_EQ(p.CharAt(8), 5);
-    EXPECT_EQ(p.CharAt(99), 5);
-    EXPECT_EQ(p.ByteAt(1), 1);
-    EXPECT_EQ(p.ByteAt(2), 3);
-    EXPECT_EQ(p.ByteAt(4), 7);
-    EXPECT_EQ(p.ByteAt(5), 8);
-    EXPECT_EQ(p.ByteAt(-3), 0);
+TEST(ModelRun, InputLinesPlaceOffsetsByLineAndColumn) {
+    // a é (2 bytes) 😀 (4 bytes: two UTF-16 units) b, CR LF, then a line after a lone CR.
+    const TInputLines lines("a\xC3\xA9\xF0\x9F\x98\x80" "b\r\nxy\rz", CpUtf8);
+    ASSERT_EQ(lines.LineCount(), 3);
+    auto place = [&](int64_t offset) {
+        const TInputLines::TPlace p = lines.PlaceOf(offset);
+        return std::to_string(p.Line) + ":" + std::to_string(p.Column);
+    };
+    EXPECT_EQ(place(0), "0:0");
+    EXPECT_EQ(place(1), "0:1");
+    EXPECT_EQ(place(3), "0:2");
+    EXPECT_EQ(place(7), "0:4");
+    EXPECT_EQ(place(9), "0:5");  // inside the line break: the line's end
+    EXPECT_EQ(place(10), "1:0");
+    EXPECT_EQ(place(13), "2:0");
+    EXPECT_EQ(place(99), "2:1");
+    EXPECT_EQ(lines.OffsetOf({0, 2}), 3);
+    EXPECT_EQ(lines.OffsetOf({0, 4}), 7);
+    EXPECT_EQ(lines.OffsetOf({0, 50}), 8);  // clamped to the line
+    EXPECT_EQ(lines.OffsetOf({1, 1}), 11);
+    EXPECT_EQ(lines.OffsetOf({7, 0}), 13);
     // An 8-bit code page: one character a byte.
-    const TInputPositions koi("\xF0\xD2\xC9", CodepageOfCharset("koi8-r"));
-    EXPECT_EQ(koi.CharAt(2), 2);
-    EXPECT_EQ(koi.ByteAt(2), 2);
+    const TInputLines koi("\xF0\xD2\nx", CodepageOfCharset("koi8-r"));
+    EXPECT_EQ(koi.PlaceOf(1).Column, 1);
+    EXPECT_EQ(koi.OffsetOf({1, 1}), 4);
 }
 
 TEST(ModelRun, TheDeepestNodeHoldsAnOffset) {
