@@ -41,6 +41,7 @@
 #include "debugger/driver/TsdbgSources.h"
 #include "debugger/widgets/TAppTopFrame.h"
 #include "debugger/widgets/TDialogs.h"
+#include "debugger/window/TRunPage.h"
 #include "debugger/widgets/TErrorMessageFrame.h"
 #include "debugger/widgets/TMenuSpeedButton.h"
 #include "debugger/widgets/TScriptMemo.h"
@@ -278,6 +279,10 @@ void TMainForm::CreateControls() {
     textPage_ = CreateTextPage();
     pageControl_->addTab(textPage_, style()->standardIcon(QStyle::SP_FileIcon), "Text");
 
+    // Our own page beside the design's: the model run over sample input.
+    runPage_ = new TRunPage();
+    pageControl_->addTab(runPage_, style()->standardIcon(QStyle::SP_MediaSeekForward), "Run");
+
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({300, 400});
@@ -336,7 +341,18 @@ void TMainForm::ConnectEvents() {
 
     // Shortcuts that never fight editing work everywhere in the window.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, [this] { Guard([this] { StopWorker(); }); });
+    connect(escape, &QShortcut::activated, this, [this] {
+        Guard([this] {
+            StopWorker();
+            runPage_->Cancel();
+        });
+    });
+    auto* run = new QShortcut(QKeySequence(Qt::Key_F9), this);
+    connect(run, &QShortcut::activated, this, [this] { Guard([this] { StartRun(); }); });
+    runPage_->ModelText = [this] { return ToWide(mmModel_->toPlainText()); };
+    runPage_->OnCompareTrees = [this](const WideString& expected, const WideString& produced) {
+        CompareTrees(expected, produced);
+    };
     auto* readCompile = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
     connect(readCompile, &QShortcut::activated, this, [this] { Guard([this] { OpenScript(true); }); });
     auto* readMemo = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), this);
@@ -457,7 +473,22 @@ void TMainForm::LoadSource(const WideString& path) {
     // The memo keeps its lines as paragraphs; the text's CR LF breaks are theirs.
     mmModel_->setPlainText(ToQString(source.Text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     mmModel_->document()->setModified(false);
+    runPage_->SetScript(source.Script);
     RefreshControls();
+}
+
+void TMainForm::StartRun() {
+    pageControl_->setCurrentWidget(runPage_);
+    runPage_->StartRun();
+}
+
+void TMainForm::CompareTrees(const WideString& expected, const WideString& produced) {
+    mmDiffNeeded_->setPlainText(ToQString(expected));
+    mmDiffGot_->setPlainText(ToQString(produced));
+    treesCompared_ = true;
+    RefreshControls();
+    HighlightDiff();
+    pageControl_->setCurrentWidget(textPage_);
 }
 
 void TMainForm::OpenScript(bool compile) {
@@ -565,7 +596,7 @@ void TMainForm::RefreshControls() {
     const int textIndex = pageControl_->indexOf(textPage_);
     const int errorIndex = pageControl_->indexOf(errorPage_);
     pageControl_->setTabVisible(treeIndex, driver_.HasResult);
-    pageControl_->setTabVisible(textIndex, driver_.HasResult);
+    pageControl_->setTabVisible(textIndex, driver_.HasResult || treesCompared_);
     pageControl_->setTabVisible(errorIndex, !driver_.ErrorClass.empty());
     pageControl_->setTabText(errorIndex, driver_.ErrorShown ? "Error" : "Last error");
     statusBar()->clearMessage();

@@ -37,6 +37,7 @@ class TAppTopFrame;
 class TDiffRunner;
 class TErrorMessageFrame;
 class TMenuSpeedButton;
+class TRunPage;
 class TScriptMemo;
 class TSourcesLocation;
 
@@ -51,6 +52,11 @@ public:
     // The window's operations, for the shortcuts, the command line and tests.
     void LoadSource(const WideString& path);
     void StartCompile(int index);
+    // [F9]: the run page runs the memo's model over its input.
+    void StartRun();
+    // The text page shows an expected and a produced tree with their differences.
+    void CompareTrees(const WideString& expected, const WideString& produced);
+    TRunPage& RunPage() { return *runPage_; }
     void StopWorker();
     void RefreshControls();
     void RefreshSourceList(bool force);
@@ -127,6 +133,8 @@ private:
     std::unique_ptr<TDiffRunner> diffRunner_;
     // An item of the source combo was chosen (its text was not typed or set).
     bool comboItemSelected_ = false;
+    // The text page holds trees a failed sample was compared with.
+    bool treesCompared_ = false;
 
     // Controls, owned by their Qt parents.
     TAppTopFrame* appTopFrame_ = nullptr;
@@ -167,6 +175,7 @@ private:
     QLineEdit* edDiffCmd_ = nullptr;
     QToolButton* btBrowseExtDiff_ = nullptr;
     QTimer* tmDiffHili_ = nullptr;
+    TRunPage* runPage_ = nullptr;
     QTimer* tmSync_ = nullptr;
     QTimer* tmRefreshFiles_ = nullptr;
 };

@@ -3,7 +3,9 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include "debugger/driver/TsdbgRun.h"
 #include "debugger/window/QtText.h"
+#include "support/Strings.h"
 
 namespace ts {
 
@@ -54,6 +56,32 @@ void FillTreeView(QTreeWidget& view, const std::vector<TTreeLine>& lines, TNodeL
     }
     view.addTopLevelItems(topLevel);
     for (QTreeWidgetItem* item : toExpand) item->setExpanded(true);
+}
+
+void FillResultTree(QTreeWidget& view, TTsmSlicer& slicer, const TTsTreeNode& root, int32_t codepage,
+                    TNodeLinks& links) {
+    view.clear();
+    links.Clear();
+    // Enough bytes for one character more than is shown, in any code page.
+    constexpr int64_t kBytes = (ResultTextLimit + 1) * 4;
+    std::vector<std::pair<const TTsTreeNode*, QTreeWidgetItem*>> todo{{&root, nullptr}};
+    QTreeWidgetItem* top = nullptr;
+    while (!todo.empty()) {
+        auto [node, parent] = todo.back();
+        todo.pop_back();
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem();
+        if (!parent) top = item;
+        item->setText(0, node->Name().empty() ? QStringLiteral("<unnamed>") : ToQString(node->Name()));
+        if (std::optional<WideString> text = ResultNodeText(slicer, *node, codepage, kBytes))
+            item->setText(1, ToQString(Escaped(*text, ResultTextLimit)));
+        item->setData(0, NodeRole, QVariant::fromValue(static_cast<const void*>(node)));
+        links.Link(node, item);
+        // Pushed last first, the children are created, and so appended, in order.
+        for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), item});
+    }
+    view.addTopLevelItem(top);
+    top->setExpanded(true);
+    for (int i = 0; i < top->childCount(); ++i) top->child(i)->setExpanded(true);
 }
 
 void ToggleTreeNodes(QTreeWidget& view, bool down) {

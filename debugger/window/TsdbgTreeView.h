@@ -10,10 +10,14 @@
 
 #include "debugger/driver/TsdbgTreeLines.h"
 
+#include <cstdint>
+
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace ts {
+
+class TTsmSlicer;
 
 inline const QColor TreeGrey{128, 128, 128};
 inline const QColor TreeMaroon{128, 0, 0};
@@ -39,6 +43,13 @@ const TTsTreeNode* ItemNode(const QTreeWidgetItem* item);
 // node items bold and linked; grey and maroon lines coloured; every node
 // item that has node items under it expanded.
 void FillTreeView(QTreeWidget& view, const std::vector<TTreeLine>& lines, TNodeLinks& links);
+
+// Replaces the view's items by a run's result tree: a row per node with its
+// name and its text as the tree form writes it (two columns), each linked to
+// its node; the root and its children expanded. Built detached and added at
+// once, like FillTreeView.
+void FillResultTree(QTreeWidget& view, TTsmSlicer& slicer, const TTsTreeNode& root, int32_t codepage,
+                    TNodeLinks& links);
 
 // Expands (down) or collapses every item after the first, each not
 // recursively, then expands the first.
