@@ -214,7 +214,8 @@ void TRunPage::OpenInputFile() {
     TFileStreamW file(ToWide(chosen), TFileMode::fmOpenRead);
     RawByteString bytes = file.ReadToEnd();
     const int32_t cp = Codepage();
-    SetInputText(cp == CpUtf8 ? Utf8ToWide(bytes) : BytesToWide(cp, bytes), std::move(bytes));
+    const WideString text = cp == CpUtf8 ? Utf8ToWide(bytes) : BytesToWide(cp, bytes);
+    SetInputText(text, std::move(bytes));
     inputLineBreak_.clear();  // detected from the file
     cbRunInput_->setCurrentIndex(0);
     lbRunState_->setText("Input: " + chosen);

@@ -55,8 +55,9 @@ TEST(ScriptExamples, ServerLog) {
     EXPECT_EQ(s->Preamble,
               u"A model of the one-line entries our HTTP front end writes to server.log.\n"
               u"Every entry is one line; the message runs to the end of it.");
-    ASSERT_EQ(s->SectionCount(), 4);
+    ASSERT_EQ(s->SectionCount(), 5);
     EXPECT_EQ(s->Section(1).DisplayTitle(), u"Options");
+    EXPECT_EQ(s->ByKey(lsTree).SubsectionCount(), 2);
     EXPECT_EQ(s->ByKey(lsSample).DisplayTitle(), u"Samples");
     EXPECT_EQ(s->ByKey(lsSample).Line, 35);
     EXPECT_EQ(s->ByKey(lsDescription).DisplayTitle(), u"Description");
@@ -93,13 +94,13 @@ TEST(ScriptExamples, PhoneBookInKoi8r) {
     EXPECT_EQ(s->LangCode, u"ru");
     EXPECT_EQ(s->Charset, u"koi8-r");
     EXPECT_EQ(s->Signature, u"Phone book, Russian edition");
-    EXPECT_EQ(s->LangLines.Count(), 4);
+    EXPECT_EQ(s->LangLines.Count(), 5);
     EXPECT_EQ(s->Preamble, u"Телефонная книга отдела: одна запись на строку, имя и номер через двоеточие.");
 
-    ASSERT_EQ(s->SectionCount(), 5);
+    ASSERT_EQ(s->SectionCount(), 6);
     EXPECT_EQ(s->Section(0).Kind, lsModel);
     EXPECT_EQ(s->Section(0).DisplayTitle(), u"Модель");
-    EXPECT_EQ(s->Section(0).Line, 8);
+    EXPECT_EQ(s->Section(0).Line, 9);
     EXPECT_EQ(s->Section(1).Title, u"Sample");
     EXPECT_EQ(s->Section(1).Header(), u"== Образцы ==");
     EXPECT_EQ(s->Section(2).Kind, lsDescription);
@@ -107,7 +108,9 @@ TEST(ScriptExamples, PhoneBookInKoi8r) {
     EXPECT_EQ(s->Section(3).Kind, lsOther);
     EXPECT_EQ(s->Section(3).DisplayTitle(), u"Заметки");
     EXPECT_EQ(s->Section(4).Title, u"Ссылки");
-    EXPECT_EQ(s->Section(4).Line, 26);
+    EXPECT_EQ(s->Section(4).Line, 27);
+    EXPECT_EQ(s->Section(5).Kind, lsTree);
+    EXPECT_EQ(s->Section(5).Header(), u"== Деревья ==");
     EXPECT_EQ(s->Section(4).FirstSubsection().Text(), u"Справочник: https://tessarine.dev");
 
     auto run = RunModel(*s, s->FirstModel().Text(), s->ByKey(lsSample).FirstSubsection().Text());
