@@ -195,18 +195,35 @@ bool Holds(const TTsTreeNode& node, int64_t offset) {
     return e && e->first <= offset && offset < e->second;
 }
 
+// The child holding the offset: children usually lie in input order, so a
+// binary search by their starts finds it; where they do not (result paths
+// can place nodes anywhere) or the offset falls between them, every child
+// is asked.
+const TTsTreeNode* ChildAt(const TTsTreeNode& node, int64_t offset) {
+    int lo = 0, hi = node.ChildCount() - 1, candidate = -1;
+    while (lo <= hi) {
+        const int mid = lo + (hi - lo) / 2;
+        const auto e = Extent(*node.ChildByIndex(mid));
+        if (!e) break;
+        if (e->first <= offset) {
+            candidate = mid;
+            lo = mid + 1;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    if (candidate >= 0 && Holds(*node.ChildByIndex(candidate), offset)) return node.ChildByIndex(candidate);
+    for (int i = 0; i < node.ChildCount(); ++i)
+        if (Holds(*node.ChildByIndex(i), offset)) return node.ChildByIndex(i);
+    return nullptr;
+}
+
 }  // namespace
 
 const TTsTreeNode* DeepestNodeAt(const TTsTreeNode& root, int64_t offset) {
     const TTsTreeNode* found = Holds(root, offset) ? &root : nullptr;
-    const TTsTreeNode* node = &root;
-    for (;;) {
-        const TTsTreeNode* next = nullptr;
-        for (int i = 0; i < node->ChildCount() && !next; ++i)
-            if (Holds(*node->ChildByIndex(i), offset)) next = node->ChildByIndex(i);
-        if (!next) return found;
-        found = node = next;
-    }
+    for (const TTsTreeNode* node = &root; (node = ChildAt(*node, offset));) found = node;
+    return found;
 }
 
 }  // namespace ts

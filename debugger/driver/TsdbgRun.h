@@ -143,8 +143,8 @@ private:
 };
 
 // The deepest result node whose span (its start, inner or end span, global)
-// holds the byte offset; nil when none does. Children are searched in
-// order, so a tree of any size is searched along one path.
+// holds the byte offset; nil when none does. The tree is searched along one
+// path, each level by a binary search when its children lie in input order.
 const TTsTreeNode* DeepestNodeAt(const TTsTreeNode& root, int64_t offset);
 
 // A node's global span as [offset, offset + length), when it has it.
