@@ -9,6 +9,7 @@
 #include "debugger/driver/TsdbgSource.h"
 #include "library/modelling/TsmEngine.h"
 #include "library/text/TsTextLocation.h"
+#include "library/text/modellingreader/TsmReadExplain.h"
 #include "debugger/driver/TsdbgTreeLines.h"
 #include "support/Strings.h"
 
@@ -123,20 +124,38 @@ WideString ErrorText(const std::exception& error) {
     return ErrorClassText(error) + u": " + Utf8ToWide(error.what());
 }
 
+namespace {
+
+WideString OffsetPlaceText(const TTextPlace& place, int64_t offset, std::u16string_view message) {
+    if (place.IsMemo) return MemoOffsetText(place.MemoText, offset, place.FileName, place.FirstLine, message);
+    TTsTextLocation where = LocateOffset(place.Bytes, offset, place.Codepage);
+    where.Line += place.FirstLine;
+    return LocatedMessage(place.FileName, where, message);
+}
+
+}  // namespace
+
 WideString PlacedErrorText(const std::exception& error, const TTextPlace* place) {
     const WideString text = ErrorText(error);
+    // A bad model line is told in the model author's words; the library's
+    // own message follows for the details.
+    if (const TTsmReadExplanation* why = ReadErrorExplanation(error)) {
+        const WideString details = DetailsText(text);
+        if (!place) return why->Text + u"\n" + details;
+        return OffsetPlaceText(*place, why->Offset, why->Text) + details;
+    }
     if (!place) return text + u"\n";
     WideString placed;
     if (place->IsMemo) {
         placed = MemoErrorPlaceText(place->MemoText, error, place->FileName, place->FirstLine, text);
     } else if (std::optional<int64_t> offset = TsmErrorOffset(error)) {
-        TTsTextLocation where = LocateOffset(place->Bytes, *offset, place->Codepage);
-        where.Line += place->FirstLine;
-        placed = LocatedMessage(place->FileName, where, text);
+        placed = OffsetPlaceText(*place, *offset, text);
     }
     if (!placed.empty()) return placed;
     return place->FileName + u": " + text + u"\n";
 }
+
+WideString DetailsText(std::u16string_view message) { return u"  details: " + WideString(message) + u"\n"; }
 
 WideString ErrorClassText(const std::exception& error) {
     if (const auto* e = dynamic_cast<const Exception*>(&error)) return HumaniseName(e->ClassName());

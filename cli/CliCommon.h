@@ -96,8 +96,14 @@ struct TTextPlace {
 WideString ErrorText(const std::exception& error);
 // The error at its place: "FILE:LINE:COLUMN: Class: message", the line and
 // a caret; "FILE: Class: message" when it names no position; without a
-// place as ErrorText. Ends in a line feed.
+// place as ErrorText. A model line the modelling reader could not read is
+// told in the author's words at its own place, and the error follows as
+// DetailsText. Ends in a line feed.
 WideString PlacedErrorText(const std::exception& error, const TTextPlace* place);
+
+// "  details: message" and a line feed: the library's own message under
+// an explanation in the user's words.
+WideString DetailsText(std::u16string_view message);
 
 // Reports an error on stderr (at its place, when given) and returns
 // ExitError.

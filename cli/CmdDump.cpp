@@ -8,7 +8,7 @@
 
 namespace ts::cli {
 
-std::optional<std::string> ProduceDump(const std::string& file, int phase, bool json) {
+std::optional<std::string> ProduceDump(const std::string& file, int phase, bool json, bool memoNames) {
     TLoadedSource source;
     try {
         source = LoadSource(FileArg(file));
@@ -17,20 +17,30 @@ std::optional<std::string> ProduceDump(const std::string& file, int phase, bool 
         return std::nullopt;
     }
     TCompileDriver driver;
+    // Sources and messages name the file as the user did.
+    if (!memoNames) {
+        driver.SourceName = FileArg(file);
+        driver.FirstLine = source.FirstLine;
+    }
     driver.StartCompile(source.Text, phase);
     TSyncOutcome outcome = driver.WaitAndSync();
     if (outcome.Action != TSyncAction::ShowResult) {
         if (driver.ErrorClass.empty()) {
             Err(u"Abnormal end of the compilation (code " + IntToStr(outcome.ExitCode) + u")\n");
         } else {
-            // The driver reads as the window does: lines count in the memo.
+            // The driver reads the memo as the window does: offsets count
+            // in the memo's bytes, reader lines in the file.
             const WideString text = HumaniseName(driver.ErrorClass) + u": " + driver.ErrorMessage;
             const WideString name = FileArg(file);
-            if (driver.ErrorOffset >= 0) {
+            if (!driver.ErrorExplanation.empty()) {
+                Err(MemoOffsetText(source.Text, driver.ErrorExplanationOffset, name, source.FirstLine,
+                                   driver.ErrorExplanation) +
+                    DetailsText(text));
+            } else if (driver.ErrorOffset >= 0) {
                 Err(MemoOffsetText(source.Text, driver.ErrorOffset, name, source.FirstLine, text));
             } else if (driver.ErrorLine > 0) {
-                TTsTextLocation where = LocateLine(source.Text, driver.ErrorLine, 1);
-                where.Line += source.FirstLine;
+                TTsTextLocation where = LocateLine(source.Text, driver.ErrorLine - driver.FirstLine, 1);
+                where.Line = driver.ErrorLine - driver.FirstLine + source.FirstLine;
                 Err(LocatedMessage(name, where, text));
             } else {
                 Err(name + u": " + text + u"\n");

@@ -28,11 +28,17 @@ int ModelLineOffset(const TLoadedSource& source, const WideString& file) {
 int RunLint(const TArgs& args) {
     args.ExpectPositionals(1);
     const std::string& fileArg = args.Positionals()[0];
+    const WideString file = FileArg(fileArg);
+    TLoadedSource source;
     try {
-        const WideString file = FileArg(fileArg);
-        const TLoadedSource source = LoadSource(file);
+        source = LoadSource(file);
+    } catch (const std::exception& e) {
+        return ReportFileError(e, fileArg);
+    }
+    const TTextPlace model = TTextPlace::Memo(fileArg, source.Text, source.FirstLine);
+    try {
         const int offset = ModelLineOffset(source, file);
-        const std::vector<TLintFinding> findings = LintModel(source.Text);
+        const std::vector<TLintFinding> findings = LintModel(source.Text, file);
         if (args.Flag("json")) {
             std::string out = "[";
             for (size_t i = 0; i < findings.size(); ++i) {
@@ -53,7 +59,7 @@ int RunLint(const TArgs& args) {
         }
         return findings.empty() ? ExitOk : ExitDifferent;
     } catch (const std::exception& e) {
-        return ReportError(e);
+        return ReportError(e, &model);
     }
 }
 

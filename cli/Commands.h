@@ -21,6 +21,8 @@ int RunTest(const TArgs& args);
 // The tree view's lines (or the JSON dump tree) for a file's model compiled
 // up to a phase, in UTF-8. On failure the error is reported with its phase
 // and nullopt comes back.
-std::optional<std::string> ProduceDump(const std::string& file, int phase, bool json);
+// memoNames: name the text as the debugger names its memo ("<StringStream>")
+// instead of after the file, as a dump the debugger saved does.
+std::optional<std::string> ProduceDump(const std::string& file, int phase, bool json, bool memoNames = false);
 
 }  // namespace ts::cli

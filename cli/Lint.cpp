@@ -112,7 +112,8 @@ class TLinter {
 public:
     explicit TLinter(std::u16string_view text) : lines_(SplitLines(text)) {}
 
-    std::vector<TLintFinding> Run(std::u16string_view text);
+    // sourceName names the text in `source` values and messages (empty: the stream's).
+    std::vector<TLintFinding> Run(std::u16string_view text, std::u16string_view sourceName);
 
 private:
     void Add(int lineIndex, size_t column0, WideString message, WideString hint) {
@@ -416,7 +417,7 @@ void TLinter::CheckCompiled(const TTsmCompiler& compiler) {
     }
 }
 
-std::vector<TLintFinding> TLinter::Run(std::u16string_view text) {
+std::vector<TLintFinding> TLinter::Run(std::u16string_view text, std::u16string_view sourceName) {
     CheckLayout();
     CheckQuotedNameAsks();
     // The reader's warnings (odd indentation, "..." with "!") do not end the
@@ -424,7 +425,7 @@ std::vector<TLintFinding> TLinter::Run(std::u16string_view text) {
     TTsmModellingStreamer reader;
     reader.Options.Codepage = SystemCodepage;
     reader.OnError = [](TTsObject&, Exception&) {};
-    std::unique_ptr<TTsTreeNode> tree = reader.Read(std::make_unique<TStringStream>(MemoTextToBytes(text)));
+    std::unique_ptr<TTsTreeNode> tree = reader.Read(std::make_unique<TStringStream>(MemoTextToBytes(text)), sourceName);
     CheckTree(*tree);
     TTsmCompiler compiler;
     compiler.Options.Codepage = SystemCodepage;
@@ -464,6 +465,8 @@ std::vector<TLintFinding> TLinter::Run(std::u16string_view text) {
 
 }  // namespace
 
-std::vector<TLintFinding> LintModel(std::u16string_view text) { return TLinter(text).Run(text); }
+std::vector<TLintFinding> LintModel(std::u16string_view text, std::u16string_view sourceName) {
+    return TLinter(text).Run(text, sourceName);
+}
 
 }  // namespace ts::cli

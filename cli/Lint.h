@@ -19,7 +19,8 @@ struct TLintFinding {
 
 // text: the model with CR LF line breaks, as LoadSource gives it. Raises the
 // reader's error when the text does not read; a compile error becomes a
-// finding. Findings come sorted by line and column.
-std::vector<TLintFinding> LintModel(std::u16string_view text);
+// finding. Findings come sorted by line and column. sourceName names the
+// text in messages (the file, as the user named it).
+std::vector<TLintFinding> LintModel(std::u16string_view text, std::u16string_view sourceName = {});
 
 }  // namespace ts::cli

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "library/text/TsStreamers.h"
+#include "library/text/modellingreader/TsmReadExplain.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -14,6 +15,7 @@ struct TCompileDriver::TRun {
     WideString Source;
     uint8_t LastPhase = 0;
     TModelReader Reader = TModelReader::Modelling;
+    TModelReadOptions ReadOptions;
     std::function<void(int step)> OnWorkerStep;
     TTsmCancelToken Cancel;
     std::unique_ptr<TTsTreeNode> InputTree;
@@ -23,6 +25,8 @@ struct TCompileDriver::TRun {
     WideString ErrorMessage;
     int64_t ErrorOffset = -1;
     int32_t ErrorLine = 0;
+    WideString ErrorExplanation;
+    int64_t ErrorExplanationOffset = -1;
 };
 
 TCompileDriver::~TCompileDriver() {
@@ -49,6 +53,8 @@ void TCompileDriver::StartCompile(std::u16string_view text, int index) {
     run_->Source = Source;
     run_->LastPhase = LastPhase;
     run_->Reader = Reader;
+    run_->ReadOptions.SourceName = SourceName;
+    run_->ReadOptions.FirstLine = FirstLine;
     run_->OnWorkerStep = OnWorkerStep;
     run_->Cancel = cancel_;
     Worker = std::make_unique<TSingleThread>(std::vector<TTsArg>{}, true,
@@ -65,7 +71,7 @@ int TCompileDriver::WorkerProcedure(TRun& run) {
         return !run.Cancel.IsCancelled();
     };
     if (!step(0)) return WorkerCancelled;
-    run.InputTree = ReadModelText(run.Source, run.Reader, &run.Cancel);
+    run.InputTree = ReadModelText(run.Source, run.Reader, run.ReadOptions, &run.Cancel);
     if (!step(1)) return WorkerCancelled;
     run.Compiler = std::make_unique<TTsdbgCompiler>();
     // Model text is UTF-8 here: conditions become bytes the same way.
@@ -86,6 +92,10 @@ int TCompileDriver::WorkerError(TRun& run, const std::exception& error) {
         run.ErrorMessage = e->Message();
         run.ErrorOffset = TsmErrorOffset(error).value_or(-1);
         if (const auto* bad = dynamic_cast<const ETsBadTextStreaming*>(&error)) run.ErrorLine = bad->LineNumber;
+        if (const TTsmReadExplanation* why = ReadErrorExplanation(error)) {
+            run.ErrorExplanation = why->Text;
+            run.ErrorExplanationOffset = why->Offset;
+        }
     } else {
         run.ErrorClass = u"Exception";
         run.ErrorMessage = Utf8ToWide(error.what());
@@ -126,6 +136,8 @@ TSyncOutcome TCompileDriver::Sync() {
         ErrorMessage = std::move(run->ErrorMessage);
         ErrorOffset = run->ErrorOffset;
         ErrorLine = run->ErrorLine;
+        ErrorExplanation = std::move(run->ErrorExplanation);
+        ErrorExplanationOffset = run->ErrorExplanationOffset;
     }
     if (out.ExitCode == WorkerSucceeded) {
         HasResult = true;

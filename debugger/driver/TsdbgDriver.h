@@ -55,6 +55,11 @@ public:
 
     // The reader of the run's text; the debugger reads as the library does.
     TModelReader Reader = TModelReader::Modelling;
+    // How runs name their text in `source` values and messages, and the
+    // file's line index of its first line: an empty name keeps the memo's
+    // own (the window's); the command line gives the file's.
+    WideString SourceName;
+    int32_t FirstLine = 0;
     // Called on the worker thread before each step (0 reading, 1 compiling,
     // 2 building the result tree), for progress display.
     std::function<void(int step)> OnWorkerStep;
@@ -77,6 +82,13 @@ public:
     // (0: none). MemoOffsetText and LocateLine turn them into a place.
     int64_t ErrorOffset = -1;
     int32_t ErrorLine = 0;
+    // A model line the modelling reader could not read, in the model
+    // author's words ("expected the condition operator after "!""), and
+    // where it applies (a global offset as ErrorOffset); empty and -1 when
+    // the last error has no such explanation. ErrorMessage keeps the
+    // library's own message.
+    WideString ErrorExplanation;
+    int64_t ErrorExplanationOffset = -1;
     bool Working = false;
     bool HasResult = false;
     bool ErrorShown = false;

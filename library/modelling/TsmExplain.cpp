@@ -47,12 +47,12 @@ void TTsmFarthestFailure::Step(TTsmNode& node, int32_t kind, const TTsArg& value
     if (up.size() > Chain.size()) {
         Chain.clear();
         for (auto it = up.rbegin(); it != up.rend(); ++it)
-            Chain.push_back(TModelled{(*it)->Props.Name, SourceOf((*it)->Props)});
+            Chain.push_back(TModelled{(*it)->Props.ID, (*it)->Props.Name, SourceOf((*it)->Props)});
     }
     // A node tried again at the same place (a loop's next round) says nothing new.
     if (std::find(triedIds_.begin(), triedIds_.end(), node.Props.ID) != triedIds_.end()) return;
     triedIds_.push_back(node.Props.ID);
-    Tried.push_back(TTried{node.Props.Name,
+    Tried.push_back(TTried{node.Props.ID, node.Props.Name,
                            node.Props.Cond.IsSet() ? compiler_.ConditionText(node.Props.Cond) : WideString(),
                            SourceOf(node.Props), WideString(mismatch->ClassName())});
 }

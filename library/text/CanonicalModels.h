@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "library/core/TsNodes.h"
@@ -27,5 +28,20 @@ std::unique_ptr<TStream> OpenCanonicalModel(std::u16string_view kind);
 // The canonical model's tree, read by TTsmNativeStreamer with no source name
 // (so its "source" values name "<ResourceStream>").
 std::unique_ptr<TTsTreeNode> ReadCanonicalModel(std::u16string_view kind);
+
+// What a node of the canonical "Model" model stands for in a model line, in
+// a model author's words ("the condition operator"), for explaining a line
+// the modelling reader could not read. Path names the node by the names
+// from the top of the model down (CanonicalNodePath); it matches every
+// node whose path ends with it at a "/", the longest match winning, so
+// that one entry covers each place an off-context node is merged into.
+// An empty phrase says that the node's failure expects nothing by itself
+// (a report's test). A test checks that every path names a node, so the
+// table cannot fall behind the model unnoticed.
+struct TCanonicalRole {
+    std::u16string_view Path;
+    std::u16string_view Phrase;
+};
+std::span<const TCanonicalRole> CanonicalModelRoles();
 
 }  // namespace ts

@@ -2,7 +2,11 @@
 // each "line" element of its result read into the line record.
 #include "library/text/modellingreader/TsmModellingStreamer.h"
 
+#include <algorithm>
+
 #include "library/modelling/TsmCompiler.h"
+#include "library/modelling/TsmExplain.h"
+#include "library/text/modellingreader/TsmReadExplain.h"
 #include "library/script/charset/Charsets.h"
 #include "support/Strings.h"
 
@@ -87,6 +91,38 @@ void TTsmModellingStreamer::ReadLineElement(const TTsTreeNode& line) {
     ReadMerges(line.FirstChild(u"rightMerges"), p.MergesR);
 }
 
+void TTsmModellingStreamer::Explain(ETsmMismatch& error) {
+    // Retraced with a fresh model and a listener, so that reads that succeed
+    // never pay for listening.
+    std::unique_ptr<TTsmCompiler> model = LoadCanonicalModel(u"Model");
+    model->Options = Options;
+    model->CancelToken = CancelToken;
+    // The first run handed its reports on already.
+    model->OnError = [](TTsObject&, Exception&) {};
+    const TTsmFarthestFailure farthest(*model);
+    TStream& in = *Stream();
+    in.Seek(StartPos(), TSeekOrigin::soBeginning);
+    try {
+        model->Modell(in);
+    } catch (const std::exception&) {
+        // The failure is known; only what the listener saw is wanted.
+    }
+    // The text of the line before the place, for the word the author
+    // wrote last; the line starts within the bytes read before it or the
+    // word is cut anyway.
+    constexpr int64_t kLookBack = 256;
+    const int64_t from = std::max(StartPos(), farthest.Offset - kLookBack);
+    RawByteString before;
+    if (farthest.Offset > from) {
+        before.resize(static_cast<size_t>(farthest.Offset - from));
+        in.Seek(from, TSeekOrigin::soBeginning);
+        before.resize(static_cast<size_t>(std::max<int64_t>(0, in.Read(before.data(), static_cast<int64_t>(before.size())))));
+    }
+    auto explanation = std::make_shared<TTsmReadExplanation>(
+        ExplainFarthestFailure(*model, farthest, BytesToWide(Options.Codepage, before)));
+    if (!explanation->Text.empty()) error.Extra = std::move(explanation);
+}
+
 void TTsmModellingStreamer::DoRead() {
     current_ = &NewRoot();
     prevLevel_ = -1;
@@ -98,7 +134,13 @@ void TTsmModellingStreamer::DoRead() {
     model->CancelToken = CancelToken;
     // The model's warnings are this reader's reports.
     model->OnError = [this](TTsObject&, Exception& e) { HandleError(e.Clone()); };
-    slicer_ = model->Modell(in);
+    try {
+        slicer_ = model->Modell(in);
+    } catch (ETsmMismatch& e) {
+        // A report of the model (FAIL, WARN) already says what is wrong.
+        if (!dynamic_cast<const ETsmUserMessage*>(&e)) Explain(e);
+        throw;
+    }
     model.reset();
 
     const TTsTreeNode& result = *slicer_->ResultRoot();

@@ -42,6 +42,9 @@ private:
     void ReadLineElement(const TTsTreeNode& line);
     WideString TextOf(const TTsTreeNode& line, std::u16string_view child, std::u16string_view prop);
     void ReadMerges(const TTsTreeNode* list, TTsStreamingMerges& merges);
+    // Attaches to a mismatch of the model's run what the run expected
+    // where it got farthest (TTsmReadExplanation, in error.Extra).
+    void Explain(ETsmMismatch& error);
 
     std::unique_ptr<TTsmSlicer> slicer_;
 };

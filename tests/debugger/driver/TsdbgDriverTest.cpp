@@ -1,6 +1,7 @@
 // Tests of the worker thread and the compile driver: phase rules, recorded
 // errors with their phase, and cancelled runs.
 #include "debugger/driver/TsdbgDriver.h"
+#include "debugger/driver/TsdbgSource.h"
 #include "debugger/driver/TsdbgTreeLines.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +136,42 @@ TEST(TsdbgDriver, ErrorsAreRecordedWithTheirPhase) {
     EXPECT_EQ(d.Compiler, nullptr);
     EXPECT_EQ(d.ErrorPhase(), -1);
     EXPECT_EQ(PhaseName(d.ErrorPhase()), u"-");
+}
+
+TEST(TsdbgDriver, ABadModelLineIsExplainedInTheAuthorsWords) {
+    TCompileDriver d;
+    d.StartCompile(u"a\r\nb !\r\n", 2);
+    ASSERT_EQ(d.WaitAndSync().Action, TSyncAction::ShowError);
+    EXPECT_EQ(d.ErrorExplanation, u"expected the condition operator after \"!\"");
+    // After "b !" on the memo's second line: bytes 0..2 are "a" and CR LF.
+    EXPECT_EQ(d.ErrorExplanationOffset, 6);
+    EXPECT_EQ(MemoOffsetText(d.Source, d.ErrorExplanationOffset, u"m.txt", 0, d.ErrorExplanation),
+              u"m.txt:2:4: expected the condition operator after \"!\"\nb !\n   ^\n");
+    // The library's own message stays beside it.
+    EXPECT_EQ(d.ErrorClass, u"ETsmOrderedConditionMismatch");
+
+    // A later error without an explanation replaces it.
+    d.StartCompile(u"a + missing\r\n", 2);
+    ASSERT_EQ(d.WaitAndSync().Action, TSyncAction::ShowError);
+    EXPECT_EQ(d.ErrorExplanation, u"");
+    EXPECT_EQ(d.ErrorExplanationOffset, -1);
+}
+
+TEST(TsdbgDriver, TheCommandLineNamesTheTextAfterItsFile) {
+    // The window's memo keeps the stream's own name ...
+    TCompileDriver window;
+    window.StartCompile(u"a + missing\r\n", 2);
+    ASSERT_EQ(window.WaitAndSync().Action, TSyncAction::ShowError);
+    EXPECT_NE(window.ErrorMessage.find(u"<StringStream>:1"), WideString::npos) << WideToUtf8(window.ErrorMessage);
+    // ... and a file's text is named after the file, its lines counted
+    // from where the text stands in it.
+    TCompileDriver file;
+    file.SourceName = u"m.tsn";
+    file.FirstLine = 4;
+    file.StartCompile(u"a + missing\r\n", 2);
+    ASSERT_EQ(file.WaitAndSync().Action, TSyncAction::ShowError);
+    EXPECT_NE(file.ErrorMessage.find(u"m.tsn:5"), WideString::npos) << WideToUtf8(file.ErrorMessage);
+    EXPECT_EQ(file.ErrorMessage.find(u"StringStream"), WideString::npos);
 }
 
 TEST(TsdbgDriver, CancelledRunsEndWithCode11AndFreeTheirResults) {
