@@ -157,6 +157,33 @@ TSyncOutcome TCompileDriver::WaitAndSync() {
     return Sync();
 }
 
+std::optional<TTsTextLocation> TCompileDriver::ErrorPlace() const {
+    if (ErrorClass.empty()) return std::nullopt;
+    const int64_t offset = ErrorExplanationOffset >= 0 ? ErrorExplanationOffset : ErrorOffset;
+    if (offset >= 0) {
+        TTsTextLocation where = LocateOffset(MemoTextToBytes(Source), offset, SystemCodepage);
+        where.Line += FirstLine;
+        return where;
+    }
+    // A reader's line counts from the file's start.
+    if (ErrorLine > 0) {
+        TTsTextLocation where = LocateLine(Source, ErrorLine - FirstLine, 1);
+        where.Line = ErrorLine;
+        return where;
+    }
+    return std::nullopt;
+}
+
+WideString TCompileDriver::ErrorPlaceText() const {
+    const std::optional<TTsTextLocation> where = ErrorPlace();
+    if (!where) return {};
+    // LocatedMessage's line and caret, under our own first line.
+    const WideString located = LocatedMessage(u"", *where, u"");
+    WideString head = u"Line " + IntToStr(where->Line) + u", column " + IntToStr(where->Column);
+    if (!ErrorExplanation.empty()) head += u": " + ErrorExplanation;
+    return head + located.substr(located.find(u'\n'));
+}
+
 int TCompileDriver::ErrorPhase() const { return Compiler ? Compiler->CurrentPhase : -1; }
 
 std::optional<int> TCompileDriver::RecompileIndex() const {

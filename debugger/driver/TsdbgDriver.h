@@ -25,6 +25,7 @@
 #include "debugger/driver/TsdbgSource.h"
 #include "debugger/driver/TsdbgThread.h"
 #include "library/modelling/TsmEngine.h"
+#include "library/text/TsTextLocation.h"
 
 namespace ts {
 
@@ -106,6 +107,13 @@ public:
     // Workers of cancelled runs that a newer run replaced and that have not
     // ended yet.
     size_t RetiredWorkers() const { return retired_.size(); }
+
+    // Where in Source the last error lies, as line and column from 1 (the
+    // explanation's place when there is one); nullopt when it names none.
+    std::optional<TTsTextLocation> ErrorPlace() const;
+    // "Line L, column C: " and the explanation (or nothing more), then the
+    // line and a caret under the column; empty without a place.
+    WideString ErrorPlaceText() const;
 
     // The phase the compiler last entered (the error's phase), -1 when there
     // is no compiler or it entered none.

@@ -20,6 +20,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QPointer>
 #include <QTabWidget>
 #include <QTextBlock>
@@ -250,6 +251,12 @@ void TMainForm::CreateControls() {
     auto* errorLayout = new QVBoxLayout(errorPage_);
     pnError_ = Named(new TErrorMessageFrame(errorPage_), "pnError");
     errorLayout->addWidget(pnError_, 1);
+    // Where the error lies in the memo: the line and a caret under the column.
+    lbErrorPlace_ = Named(new QLabel(errorPage_), "lbErrorPlace");
+    lbErrorPlace_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    lbErrorPlace_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lbErrorPlace_->setTextFormat(Qt::PlainText);
+    errorLayout->addWidget(lbErrorPlace_);
     auto* phaseRow = new QHBoxLayout();
     phaseRow->addWidget(Named(new QLabel("Error phase:", errorPage_), "Label3"));
     lbErrorPhase_ = Named(new QLabel("-", errorPage_), "lbErrorPhase");
@@ -561,6 +568,19 @@ void TMainForm::ShowError() {
         lbErrorPhase_->setText("-");
     }
     btErrorRecompilePhase_->setEnabled(recompileIndex_.has_value());
+    const WideString place = driver_.ErrorPlaceText();
+    lbErrorPlace_->setText(ToQString(place));
+    lbErrorPlace_->setVisible(!place.empty());
+    // The memo's caret goes to the place, when the memo still holds the text.
+    if (const std::optional<TTsTextLocation> where = driver_.ErrorPlace();
+        where && ToWide(mmModel_->toPlainText()) == driver_.Source) {
+        const QTextBlock block = mmModel_->document()->findBlockByNumber(where->Line - 1);
+        if (block.isValid()) {
+            QTextCursor cursor(block);
+            cursor.setPosition(block.position() + std::min(where->Column - 1, block.length() - 1));
+            mmModel_->setTextCursor(cursor);
+        }
+    }
     driver_.ErrorShown = true;
     RefreshControls();
     pageControl_->setCurrentWidget(errorPage_);

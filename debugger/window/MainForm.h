@@ -162,6 +162,7 @@ private:
     QWidget* errorPage_ = nullptr;
     TErrorMessageFrame* pnError_ = nullptr;
     QLabel* lbErrorPhase_ = nullptr;
+    QLabel* lbErrorPlace_ = nullptr;
     QPushButton* btErrorRecompilePhase_ = nullptr;
     QWidget* treePage_ = nullptr;
     QTreeWidget* treeView_ = nullptr;

@@ -21,6 +21,7 @@
 #include "debugger/widgets/TDialogs.h"
 #include "debugger/window/QtText.h"
 #include "library/script/TsScript.h"
+#include "library/text/modellingreader/TsmReadExplain.h"
 #include "library/script/charset/Charsets.h"
 #include "support/Strings.h"
 
@@ -304,8 +305,11 @@ void TRunPage::ShowRun() {
     };
     if (run_->Error) {
         if (run_->ErrorStage == TRunStage::Model) {
-            const WideString text = MemoErrorPlaceText(ModelText ? ModelText() : WideString(), *run_->Error,
-                                                       u"model", 0, ErrorLine(*run_->Error));
+            const WideString model = ModelText ? ModelText() : WideString();
+            // In the author's words when the reader can say what it expected.
+            const TTsmReadExplanation* why = ReadErrorExplanation(*run_->Error);
+            const WideString text = why ? MemoOffsetText(model, why->Offset, u"model", 0, why->Text)
+                                        : MemoErrorPlaceText(model, *run_->Error, u"model", 0, ErrorLine(*run_->Error));
             report(u"In the model: " + (text.empty() ? ErrorLine(*run_->Error) : TrimRight(text)), -1, FailColour);
         } else {
             report((run_->ErrorOffset >= 0 ? place(run_->ErrorOffset) : WideString()) + ErrorLine(*run_->Error),

@@ -149,12 +149,19 @@ TEST(TsdbgDriver, ABadModelLineIsExplainedInTheAuthorsWords) {
               u"m.txt:2:4: expected the condition operator after \"!\"\nb !\n   ^\n");
     // The library's own message stays beside it.
     EXPECT_EQ(d.ErrorClass, u"ETsmOrderedConditionMismatch");
+    // The place the window shows, in memo lines.
+    ASSERT_TRUE(d.ErrorPlace());
+    EXPECT_EQ(d.ErrorPlace()->Line, 2);
+    EXPECT_EQ(d.ErrorPlace()->Column, 4);
+    EXPECT_EQ(d.ErrorPlaceText(), u"Line 2, column 4: expected the condition operator after \"!\"\nb !\n   ^\n");
 
     // A later error without an explanation replaces it.
     d.StartCompile(u"a + missing\r\n", 2);
     ASSERT_EQ(d.WaitAndSync().Action, TSyncAction::ShowError);
     EXPECT_EQ(d.ErrorExplanation, u"");
     EXPECT_EQ(d.ErrorExplanationOffset, -1);
+    // A merge error names no offset in the text: no place.
+    EXPECT_EQ(d.ErrorPlaceText(), u"");
 }
 
 TEST(TsdbgDriver, TheCommandLineNamesTheTextAfterItsFile) {

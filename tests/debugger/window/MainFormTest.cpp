@@ -336,6 +336,17 @@ private slots:
         QVERIFY(TabVisible(*pages, "ErrorPage"));
         QCOMPARE(pages->tabText(pages->indexOf(errorPage)), QString("Last error"));
 
+        // A bad model line: its place under the message, the memo's caret on it.
+        SetMemo(form, "a\nb !\n");
+        form.StartCompile(2);
+        QVERIFY(WaitIdle(form));
+        auto* place = Find<QLabel>(form, "lbErrorPlace");
+        QVERIFY(!place->isHidden());
+        QCOMPARE(place->text(), QString("Line 2, column 4: expected the condition operator after \"!\"\nb !\n   ^\n"));
+        auto* memo = Find<TScriptMemo>(form, "mmModel");
+        QCOMPARE(memo->textCursor().blockNumber(), 1);
+        QCOMPARE(memo->textCursor().positionInBlock(), 3);
+
         // A text that cannot be read: no phase, nothing to recompile.
         SetMemo(form, "   a\r\n");
         form.StartCompile(2);

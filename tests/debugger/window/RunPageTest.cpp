@@ -185,6 +185,15 @@ private slots:
         QCOMPARE(MarkedTexts(form), QStringList{"x"});
         // The partial tree keeps the first entry.
         QVERIFY(ItemNamed(*Find<QTreeWidget>(form, "tvRunResult"), "value", 0));
+
+        // A model the reader cannot read is reported in the author's words.
+        SetMemo(form, "a\nb !\n");
+        form.StartRun();
+        QVERIFY(WaitRunIdle(form));
+        QCOMPARE(reports->count(), 1);
+        QVERIFY2(reports->item(0)->text().startsWith("In the model: model:2:4: expected the condition operator"),
+                 qPrintable(reports->item(0)->text()));
+        QCOMPARE(Find<QLabel>(form, "lbRunState")->text().left(16), QString("The model failed"));
     }
 
     void escapeCancelsALongRun() {
