@@ -42,9 +42,6 @@ std::optional<WideString> ResultNodeText(TTsmSlicer& slicer, const TTsTreeNode& 
 }
 
 WideString ResultTreeText(TTsmSlicer& slicer, const TTsTreeNode& root, int32_t codepage) {
-    // Enough bytes for one character more than is shown, in any code page,
-    // so that a cut is seen without reading a long text whole.
-    constexpr int64_t kBytes = (ResultTextLimit + 1) * 4;
     WideString out;
     std::vector<std::pair<const TTsTreeNode*, size_t>> todo{{&root, 0}};
     while (!todo.empty()) {
@@ -52,7 +49,7 @@ WideString ResultTreeText(TTsmSlicer& slicer, const TTsTreeNode& root, int32_t c
         todo.pop_back();
         out.append(depth * 2, u' ');
         out += node->Name().empty() ? WideString(u"<unnamed>") : node->Name();
-        if (std::optional<WideString> text = ResultNodeText(slicer, *node, codepage, kBytes))
+        if (std::optional<WideString> text = ResultNodeText(slicer, *node, codepage, ResultTextBytes))
             out += u" = \"" + Escaped(*text, ResultTextLimit) + u"\"";
         out += u'\n';
         for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), depth + 1});

@@ -31,8 +31,11 @@ namespace ts {
 std::optional<WideString> ResultNodeText(TTsmSlicer& slicer, const TTsTreeNode& node, int32_t codepage,
                                          int64_t maxBytes = INT64_MAX);
 
-// Texts in the tree form are cut after this many characters.
+// Texts in the tree form are cut after this many characters ...
 inline constexpr size_t ResultTextLimit = 60;
+// ... so this many bytes of a span, one character more than is shown in any
+// code page, tell a cut without reading a long text whole.
+inline constexpr int64_t ResultTextBytes = (ResultTextLimit + 1) * 4;
 
 // The tree form: one line per node, indented by two blanks per level,
 // "name" or "name = \"text\"" with the text escaped to one line and cut

@@ -62,8 +62,6 @@ void FillResultTree(QTreeWidget& view, TTsmSlicer& slicer, const TTsTreeNode& ro
                     TNodeLinks& links) {
     view.clear();
     links.Clear();
-    // Enough bytes for one character more than is shown, in any code page.
-    constexpr int64_t kBytes = (ResultTextLimit + 1) * 4;
     std::vector<std::pair<const TTsTreeNode*, QTreeWidgetItem*>> todo{{&root, nullptr}};
     QTreeWidgetItem* top = nullptr;
     while (!todo.empty()) {
@@ -72,7 +70,7 @@ void FillResultTree(QTreeWidget& view, TTsmSlicer& slicer, const TTsTreeNode& ro
         auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem();
         if (!parent) top = item;
         item->setText(0, node->Name().empty() ? QStringLiteral("<unnamed>") : ToQString(node->Name()));
-        if (std::optional<WideString> text = ResultNodeText(slicer, *node, codepage, kBytes))
+        if (std::optional<WideString> text = ResultNodeText(slicer, *node, codepage, ResultTextBytes))
             item->setText(1, ToQString(Escaped(*text, ResultTextLimit)));
         item->setData(0, NodeRole, QVariant::fromValue(static_cast<const void*>(node)));
         links.Link(node, item);
