@@ -56,7 +56,5 @@ BENCHMARK(BM_ConditionExactMatchReused);
 static void BM_ConditionSimplePatternReused(benchmark::State& state) { RunCondition(state, u"% ID+ SP", true); }
 BENCHMARK(BM_ConditionSimplePatternReused);
 
-static void BM_ConditionExpressionReused(benchmark::State& state) {
-    RunCondition(state, u"? $ 'abc' cmp_eq", true);
-}
+static void BM_ConditionExpressionReused(benchmark::State& state) { RunCondition(state, u"? $ 'abc' cmp_eq", true); }
 BENCHMARK(BM_ConditionExpressionReused);

@@ -17,14 +17,19 @@ std::string GeneratedModel(int nodes) {
     std::string text;
     for (int g = 0; g * 12 < nodes; ++g) {
         const std::string n = std::to_string(g);
-        text += "(@def" + n + ") = d\n"
+        text += "(@def" + n +
+                ") = d\n"
                 "  1 a = a\n"
                 "  2 b = b\n"
                 "    c % SP+\n"
-                "use" + n + " + def" + n + " = u\n"
+                "use" +
+                n + " + def" + n +
+                " = u\n"
                 "  x... = x\n"
                 "  @a = y\n"
-                "grp" + n + " = g\n"
+                "grp" +
+                n +
+                " = g\n"
                 "  (@inner) = i\n"
                 "    k = k\n"
                 "  @inner = j\n"
@@ -34,8 +39,8 @@ std::string GeneratedModel(int nodes) {
 }
 
 void CompileGenerated(benchmark::State& state) {
-    auto tree = TTsmNativeStreamer::ReadFrom(
-        std::make_unique<TStringStream>(GeneratedModel(static_cast<int>(state.range(0)))));
+    auto tree =
+        TTsmNativeStreamer::ReadFrom(std::make_unique<TStringStream>(GeneratedModel(static_cast<int>(state.range(0)))));
     size_t table = 0;
     int defined = 0;
     for (auto _ : state) {
@@ -52,8 +57,8 @@ void CompileGenerated(benchmark::State& state) {
 BENCHMARK(CompileGenerated)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 void DumpGenerated(benchmark::State& state) {
-    auto tree = TTsmNativeStreamer::ReadFrom(
-        std::make_unique<TStringStream>(GeneratedModel(static_cast<int>(state.range(0)))));
+    auto tree =
+        TTsmNativeStreamer::ReadFrom(std::make_unique<TStringStream>(GeneratedModel(static_cast<int>(state.range(0)))));
     TTsmCompiler compiler;
     compiler.Compile(*tree);
     for (auto _ : state) {

@@ -23,12 +23,8 @@ const char* const kModel =
 
 std::string Input(size_t bytes) {
     static const char* const kLines[] = {
-        "# settings of the test server\n",
-        "host_name = test.example.org\n",
-        "port = 8080\n",
-        "\n",
-        "greeting=Hello, world of line models\n",
-        "timeout_seconds   =   30\n",
+        "# settings of the test server\n",        "host_name = test.example.org\n", "port = 8080\n", "\n",
+        "greeting=Hello, world of line models\n", "timeout_seconds   =   30\n",
     };
     std::string text;
     text.reserve(bytes + 64);

@@ -31,7 +31,8 @@ void MatchWhole(benchmark::State& state, std::u16string_view pattern, const std:
         stream.SetPosition(0);
         bool ok = MatchSimplePattern(pattern, stream, "\r\n");
         benchmark::DoNotOptimize(ok);
-        if (!ok || stream.Position() < static_cast<int64_t>(kMiB) - 1) state.SkipWithError("pattern did not run over the buffer");
+        if (!ok || stream.Position() < static_cast<int64_t>(kMiB) - 1)
+            state.SkipWithError("pattern did not run over the buffer");
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(data.size()));
 }
@@ -65,7 +66,8 @@ static void BM_SimpatRestOfLine(benchmark::State& state) {
     TStringStream stream(data);
     for (auto _ : state) {
         stream.SetPosition(0);
-        while (stream.Position() < static_cast<int64_t>(data.size()) && MatchSimplePattern(u"[^NL]* NL", stream, "\r\n")) {
+        while (stream.Position() < static_cast<int64_t>(data.size()) &&
+               MatchSimplePattern(u"[^NL]* NL", stream, "\r\n")) {
         }
         if (stream.Position() != static_cast<int64_t>(data.size())) state.SkipWithError("lines were not all matched");
     }
@@ -86,7 +88,8 @@ static void BM_SimpatRestOfLineFile(benchmark::State& state) {
             while (stream.Position() < static_cast<int64_t>(data.size()) &&
                    MatchSimplePattern(u"[^NL]* NL", stream, "\r\n")) {
             }
-            if (stream.Position() != static_cast<int64_t>(data.size())) state.SkipWithError("lines were not all matched");
+            if (stream.Position() != static_cast<int64_t>(data.size()))
+                state.SkipWithError("lines were not all matched");
         }
     }
     DeleteFileW(name);

@@ -34,4 +34,9 @@ void BM_LoadScript(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_LoadScript)->Args({1, 5})->Args({10, 20})->Args({100, 20})->Args({1000, 20})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadScript)
+    ->Args({1, 5})
+    ->Args({10, 20})
+    ->Args({100, 20})
+    ->Args({1000, 20})
+    ->Unit(benchmark::kMillisecond);

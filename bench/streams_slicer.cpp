@@ -31,7 +31,8 @@ struct TLines {
             TTsTreeNode* name = line->AddChild(u"name");
             line->Props().SetValue(u"innerGlobal", TTsmSlicer::MakeSpan(at, static_cast<int64_t>(l.size()), &input));
             name->Props().SetValue(u"start", TTsmSlicer::MakeSpan(2, static_cast<int64_t>(l.size()) - 8, stream.get()));
-            name->Props().SetValue(u"startGlobal", TTsmSlicer::MakeSpan(at + 2, static_cast<int64_t>(l.size()) - 8, &input));
+            name->Props().SetValue(u"startGlobal",
+                                   TTsmSlicer::MakeSpan(at + 2, static_cast<int64_t>(l.size()) - 8, &input));
             slicer->AddStream(std::move(stream));
             lines.push_back(line);
             at += static_cast<int32_t>(l.size()) + 2;

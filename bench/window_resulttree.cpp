@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
-
 #include <random>
 
 #include "debugger/driver/TsdbgRun.h"

@@ -7,10 +7,10 @@
 
 #include "debugger/driver/TsdbgNames.h"
 #include "debugger/driver/TsdbgSource.h"
+#include "debugger/driver/TsdbgTreeLines.h"
 #include "library/modelling/TsmEngine.h"
 #include "library/text/TsTextLocation.h"
 #include "library/text/modellingreader/TsmReadExplain.h"
-#include "debugger/driver/TsdbgTreeLines.h"
 #include "support/Strings.h"
 
 namespace ts::cli {
@@ -186,11 +186,21 @@ void JsonEscapeUtf8(std::string& out, std::string_view utf8) {
     out += '"';
     for (unsigned char c : utf8) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char buf[8];
@@ -222,12 +232,10 @@ void JsonNumber(std::string& out, double f) {
 
 void JsonString(std::string& out, std::u16string_view text) { JsonEscapeUtf8(out, WideToUtf8(text)); }
 
-
 void JsonValue(std::string& out, const TTsValue& v, bool spansAsRanges) {
     if (spansAsRanges && v.Has(vkSpan)) {
         // A span's length is a whole number of bytes, kept in a float.
-        out += "{\"offset\": " + std::to_string(v.Int) + ", \"length\": " +
-               std::to_string(std::llround(v.Float)) + "}";
+        out += "{\"offset\": " + std::to_string(v.Int) + ", \"length\": " + std::to_string(std::llround(v.Float)) + "}";
         return;
     }
     out += '{';

@@ -21,7 +21,7 @@ enum ExitCode : int {
     ExitOk = 0,
     ExitDifferent = 1,  // check found differences; run ended with FAIL reports or input left
     ExitUsage = 2,
-    ExitError = 3,      // an error of the library or of the input
+    ExitError = 3,  // an error of the library or of the input
 };
 
 // A usage error: printed with the command's usage, exit code 2.

@@ -1,8 +1,8 @@
 // `tessarine dump`: the tree view's lines for a file's model.
+#include "cli/Commands.h"
 #include "debugger/driver/TsdbgDriver.h"
 #include "debugger/driver/TsdbgNames.h"
 #include "debugger/driver/TsdbgTreeLines.h"
-#include "cli/Commands.h"
 #include "library/text/TsTextLocation.h"
 #include "support/Strings.h"
 

@@ -8,8 +8,8 @@
 #include "debugger/driver/TsdbgSource.h"
 #include "library/modelling/TsmCompiler.h"
 #include "library/modelling/TsmExplain.h"
-#include "library/text/TsTextLocation.h"
 #include "library/script/charset/Charsets.h"
+#include "library/text/TsTextLocation.h"
 #include "support/Strings.h"
 
 namespace ts::cli {
@@ -81,8 +81,12 @@ private:
         const auto it = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), at);
         const int64_t start = *(it - 1);
         const size_t from = static_cast<size_t>(std::min<int64_t>(start, static_cast<int64_t>(input_.Bytes.size())));
-        const size_t to = static_cast<size_t>(std::clamp<int64_t>(at, start, static_cast<int64_t>(input_.Bytes.size())));
-        const int64_t column = static_cast<int64_t>(BytesToWide(input_.Codepage, std::string_view(input_.Bytes).substr(from, to - from)).size()) + 1;
+        const size_t to =
+            static_cast<size_t>(std::clamp<int64_t>(at, start, static_cast<int64_t>(input_.Bytes.size())));
+        const int64_t column =
+            static_cast<int64_t>(
+                BytesToWide(input_.Codepage, std::string_view(input_.Bytes).substr(from, to - from)).size()) +
+            1;
         return IntToStr(static_cast<int64_t>(it - lineStarts_.begin())) + u":" + IntToStr(column);
     }
 
@@ -97,14 +101,17 @@ private:
         for (const TTsmNode* p = node.ParentNode; p; p = p->ParentNode) ++depth;
         WideString line(depth * 2, u' ');
         const WideString name = node.Props.Name.empty() ? WideString(u"<unnamed>") : u"'" + node.Props.Name + u"'";
-        const WideString where = node.Props.Source.Has(vkString) ? u" (" + TsmSourceText(node.Props.Source, nullptr) + u")" : WideString();
+        const WideString where =
+            node.Props.Source.Has(vkString) ? u" (" + TsmSourceText(node.Props.Source, nullptr) + u")" : WideString();
         const auto* error = kind == 1 || kind == 2 ? dynamic_cast<const Exception*>(value.AsObj()) : nullptr;
         switch (kind) {
             case 0:
                 line += (value.AsInt() ? u"try " : u"skip ") + name + where;
                 if (node.Props.Cond.IsSet()) line += u" " + compiler_.ConditionText(node.Props.Cond);
                 break;
-            case 1: line += u"condition of " + name + (error ? u" did not match" : u" matched"); break;
+            case 1:
+                line += u"condition of " + name + (error ? u" did not match" : u" matched");
+                break;
             case 2:
                 line += name + (error ? u" failed: " + HumaniseName(error->ClassName()) : WideString(u" succeeded"));
                 break;
@@ -115,8 +122,12 @@ private:
                                 : WideString(u"<none>"));
                 break;
             }
-            case 4: line += name + u" resets the count " + IntToStr(value.AsInt()); break;
-            default: line += name + u" step " + IntToStr(kind); break;
+            case 4:
+                line += name + u" resets the count " + IntToStr(value.AsInt());
+                break;
+            default:
+                line += name + u" step " + IntToStr(kind);
+                break;
         }
         Err(line + u" at " + Here() + u"\n");
     }

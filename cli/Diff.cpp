@@ -72,8 +72,8 @@ std::string Range(size_t start, size_t count) {
 
 }  // namespace
 
-std::string UnifiedDiff(const std::vector<std::string>& a, const std::vector<std::string>& b,
-                        std::string_view nameA, std::string_view nameB, size_t context) {
+std::string UnifiedDiff(const std::vector<std::string>& a, const std::vector<std::string>& b, std::string_view nameA,
+                        std::string_view nameB, size_t context) {
     const std::vector<Op> ops = EditScript(a, b);
     std::string out;
     size_t k = 0;
@@ -110,13 +110,19 @@ std::string UnifiedDiff(const std::vector<std::string>& a, const std::vector<std
             out += "--- " + std::string(nameA) + "\n";
             out += "+++ " + std::string(nameB) + "\n";
         }
-        out += "@@ -" + Range(posA[start], posA[end] - posA[start]) + " +" + Range(posB[start], posB[end] - posB[start]) +
-               " @@\n";
+        out += "@@ -" + Range(posA[start], posA[end] - posA[start]) + " +" +
+               Range(posB[start], posB[end] - posB[start]) + " @@\n";
         for (size_t i = start; i < end; ++i) {
             switch (ops[i]) {
-                case Op::Same: out += " " + a[posA[i]] + "\n"; break;
-                case Op::Del: out += "-" + a[posA[i]] + "\n"; break;
-                case Op::Add: out += "+" + b[posB[i]] + "\n"; break;
+                case Op::Same:
+                    out += " " + a[posA[i]] + "\n";
+                    break;
+                case Op::Del:
+                    out += "-" + a[posA[i]] + "\n";
+                    break;
+                case Op::Add:
+                    out += "+" + b[posB[i]] + "\n";
+                    break;
             }
         }
         k = end;

@@ -13,7 +13,7 @@ namespace ts::cli {
 std::vector<std::string> SplitLines(std::string_view text);
 
 // Empty when the lists are equal.
-std::string UnifiedDiff(const std::vector<std::string>& a, const std::vector<std::string>& b,
-                        std::string_view nameA, std::string_view nameB, size_t context = 3);
+std::string UnifiedDiff(const std::vector<std::string>& a, const std::vector<std::string>& b, std::string_view nameA,
+                        std::string_view nameB, size_t context = 3);
 
 }  // namespace ts::cli

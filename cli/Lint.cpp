@@ -19,13 +19,11 @@ namespace ts::cli {
 namespace {
 
 // The classes a simple pattern knows by name.
-const std::vector<WideString> kClasses = {u"ANY", u"SP",  u"CR",  u"LF", u"CTL",  u"DIG",
-                                          u"LAT", u"HEX", u"ID",  u"NL", u"EOLN", u"EOF"};
+const std::vector<WideString> kClasses = {u"ANY", u"SP",  u"CR", u"LF", u"CTL",  u"DIG",
+                                          u"LAT", u"HEX", u"ID", u"NL", u"EOLN", u"EOF"};
 
 bool IsUpperOrDigit(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'); }
-bool IsWordChar(char16_t c) {
-    return IsUpperOrDigit(c) || (c >= u'a' && c <= u'z') || c == u'_';
-}
+bool IsWordChar(char16_t c) { return IsUpperOrDigit(c) || (c >= u'a' && c <= u'z') || c == u'_'; }
 
 size_t Distance(std::u16string_view a, std::u16string_view b) {
     std::vector<size_t> row(b.size() + 1);
@@ -146,8 +144,8 @@ private:
     std::vector<TLintFinding> findings_;
     std::set<WideString> elementNames_;  // every segment of every node's path
     std::vector<const TTsTreeNode*> nodes_;
-    std::set<int> askedLines_;   // lines with a quoted name before "?"
-    std::set<int> mergeLines_;   // lines with a merge that reaches nothing
+    std::set<int> askedLines_;  // lines with a quoted name before "?"
+    std::set<int> mergeLines_;  // lines with a merge that reaches nothing
 };
 
 void TLinter::CheckLayout() {
@@ -201,8 +199,8 @@ void TLinter::CheckQuotedNameAsks() {
 // the pattern takes them as literal text.
 void TLinter::CheckPattern(int line, size_t column, std::u16string_view pattern) {
     for (size_t i = 0; i < pattern.size(); ++i) {
-        const bool atStart = i == 0 || pattern[i - 1] <= u' ' || pattern[i - 1] == u'|' ||
-                             (pattern[i - 1] == u'[') || (i >= 2 && pattern[i - 1] == u'^' && pattern[i - 2] == u'[');
+        const bool atStart = i == 0 || pattern[i - 1] <= u' ' || pattern[i - 1] == u'|' || (pattern[i - 1] == u'[') ||
+                             (i >= 2 && pattern[i - 1] == u'^' && pattern[i - 2] == u'[');
         if (!atStart || !(pattern[i] >= u'A' && pattern[i] <= u'Z')) continue;
         size_t end = i;
         while (end < pattern.size() && (IsUpperOrDigit(pattern[end]) || pattern[end] == u'_')) ++end;
@@ -213,7 +211,8 @@ void TLinter::CheckPattern(int line, size_t column, std::u16string_view pattern)
         size_t start = 0;
         while (start <= word.size()) {
             size_t us = word.find(u'_', start);
-            const std::u16string_view name = word.substr(start, us == std::u16string_view::npos ? word.npos : us - start);
+            const std::u16string_view name =
+                word.substr(start, us == std::u16string_view::npos ? word.npos : us - start);
             const bool known = std::find(kClasses.begin(), kClasses.end(), name) != kClasses.end();
             const bool special = name == u"NL" || name == u"EOLN" || name == u"EOF";
             if (!known) {
@@ -254,7 +253,8 @@ void TLinter::CheckExpression(int line, size_t column, std::u16string_view expr,
             if (std::find(functions.begin(), functions.end(), name) != functions.end()) continue;
             const WideString nearest = Nearest(name, functions);
             Add(line, col, u"unknown function '" + name + u"'",
-                nearest.empty() ? WideString(u"see the function list in docs/LANGUAGE.md") : u"did you mean " + nearest + u"?");
+                nearest.empty() ? WideString(u"see the function list in docs/LANGUAGE.md")
+                                : u"did you mean " + nearest + u"?");
             continue;
         }
         if (name.size() <= 2 && WideString(u"+-*/<>=!").find(name[0]) != WideString::npos) continue;
@@ -350,7 +350,8 @@ bool MayMatchEmpty(std::u16string_view cond) {
     size_t start = 0;
     while (true) {
         size_t bar = value.find(u'|', start);
-        while (bar != WideString::npos && bar + 1 < value.size() && value[bar + 1] == u'|') bar = value.find(u'|', bar + 2);
+        while (bar != WideString::npos && bar + 1 < value.size() && value[bar + 1] == u'|')
+            bar = value.find(u'|', bar + 2);
         const WideString choice = Trim(value.substr(start, bar == WideString::npos ? WideString::npos : bar - start));
         bool empty = true;
         for (const WideString& w : SplitAny(choice, u" \t"))
@@ -380,7 +381,8 @@ void TLinter::CheckCompiled(const TTsmCompiler& compiler) {
         const TTsmProps& parent = info->Props;
         std::vector<const TTsmProps*> kids;
         for (TMmID id : parent.Children) {
-            if (id < 0 || static_cast<size_t>(id) >= compiler.Table.size() || !compiler.Table[static_cast<size_t>(id)]) continue;
+            if (id < 0 || static_cast<size_t>(id) >= compiler.Table.size() || !compiler.Table[static_cast<size_t>(id)])
+                continue;
             const TTsmProps& k = compiler.Table[static_cast<size_t>(id)]->Props;
             if (!k.IsOffContext) kids.push_back(&k);
         }
@@ -452,7 +454,8 @@ std::vector<TLintFinding> TLinter::Run(std::u16string_view text, std::u16string_
         int line = 0;
         // Compile errors end in the node text "<source>:LINE".
         const size_t colon = message.rfind(u':');
-        if (colon != WideString::npos) line = std::max(0, LeadingInt(std::u16string_view(message).substr(colon + 1)) - 1);
+        if (colon != WideString::npos)
+            line = std::max(0, LeadingInt(std::u16string_view(message).substr(colon + 1)) - 1);
         // The merge finding of that line already says why.
         if (!mergeLines_.count(line))
             Add(line, NameColumn(line), u"the model does not compile: " + message, u"see docs/LANGUAGE.md");

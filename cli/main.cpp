@@ -13,8 +13,11 @@ namespace ts::cli {
 
 const std::vector<TCommand>& Commands() {
     static const std::vector<TCommand> commands = {
-        {"dump", "[--phase 0|1|2] [--json] FILE",
-         "the compiled model's tree view lines (phase 0 loads, 1 merges, 2 compiles fully)", &RunDump, {"phase"},
+        {"dump",
+         "[--phase 0|1|2] [--json] FILE",
+         "the compiled model's tree view lines (phase 0 loads, 1 merges, 2 compiles fully)",
+         &RunDump,
+         {"phase"},
          {"json"},
          "FILE is a script (its first supported model is used) or a plain model. Each line\n"
          "of the tree view is printed, indented by two blanks per level. --phase stops\n"
@@ -22,19 +25,29 @@ const std::vector<TCommand>& Commands() {
          "--json prints the dump tree: {\"name\", \"props\": {name: value}, \"children\"},\n"
          "each value an object of its kinds: s text, r hex bytes, b Boolean, i integer,\n"
          "f float. An error is printed with the phase in which it arose.\n"},
-        {"check", "[--phase 0|1|2] FILE EXPECTED",
-         "compare the dump with an expected dump; a unified diff and exit code 1 when they differ", &RunCheck,
-         {"phase"}, {},
+        {"check",
+         "[--phase 0|1|2] FILE EXPECTED",
+         "compare the dump with an expected dump; a unified diff and exit code 1 when they differ",
+         &RunCheck,
+         {"phase"},
+         {},
          "EXPECTED is a file as `tessarine dump` writes it. Nothing is printed when the\n"
          "dumps match.\n"},
-        {"read", "[--reader modelling|native] [--json] FILE", "the model tree after reading", &RunRead, {"reader"},
+        {"read",
+         "[--reader modelling|native] [--json] FILE",
+         "the model tree after reading",
+         &RunRead,
+         {"reader"},
          {"json"},
          "The modelling reader (the default) reads as the debugger does, by running the\n"
          "canonical text model; the native reader is the hand-written one. Each node is\n"
          "followed by its properties as \"$name = value\".\n"},
-        {"run", "[--json] [--trace [--trace-limit N]] [--line-break crlf|lf|cr] [--codepage N|CHARSET] MODEL INPUT",
-         "run MODEL's model over INPUT and print the result tree", &RunRun,
-         {"line-break", "codepage", "trace-limit"}, {"json", "trace"},
+        {"run",
+         "[--json] [--trace [--trace-limit N]] [--line-break crlf|lf|cr] [--codepage N|CHARSET] MODEL INPUT",
+         "run MODEL's model over INPUT and print the result tree",
+         &RunRun,
+         {"line-break", "codepage", "trace-limit"},
+         {"json", "trace"},
          "MODEL is read as the debugger reads it and compiled fully; INPUT is read as\n"
          "bytes, from standard input when it is \"-\". Each result node is printed as\n"
          "name = \"text\": a leaf with the text its condition matched (its \"start\"\n"
@@ -53,13 +66,20 @@ const std::vector<TCommand>& Commands() {
          "with its model line and input LINE:COLUMN, at most --trace-limit lines\n"
          "(10000). Exit code 0: the run succeeded (warnings allowed); 1: it finished\n"
          "with FAIL reports or input left; 3: an error.\n"},
-        {"script", "[--json] FILE", "the loaded script: header, language, sections and settings", &RunScript, {},
+        {"script",
+         "[--json] FILE",
+         "the loaded script: header, language, sections and settings",
+         &RunScript,
+         {},
          {"json"},
          "Prints the version, signature, language, charset, title translations and\n"
          "preamble, then each section with its kind, line, version conditions and\n"
          "subsections, and the settings of option sections.\n"},
-        {"cond", "CONDITION (--text TEXT | --input FILE) [--offset N] [--line-break crlf|lf|cr] [--json] [--explain]",
-         "test one node condition at an offset of some input", &RunCond, {"text", "input", "offset", "line-break"},
+        {"cond",
+         "CONDITION (--text TEXT | --input FILE) [--offset N] [--line-break crlf|lf|cr] [--json] [--explain]",
+         "test one node condition at an offset of some input",
+         &RunCond,
+         {"text", "input", "offset", "line-break"},
          {"json", "explain"},
          "CONDITION is written as in a model line, \"!\" included: \"% SP* ID+\", \"= text\",\n"
          "\"!= x\", \"? expression\". It is tested at byte --offset (0 by default) of TEXT\n"
@@ -70,14 +90,22 @@ const std::vector<TCommand>& Commands() {
          "error. --explain first prints how a simple pattern (\"%\") was compiled: each\n"
          "choice's items, character classes as byte ranges and repeat markers.\n"
          "--line-break is what NL and EOLN match (crlf by default).\n"},
-        {"lint", "[--json] FILE", "static checks of a model: findings with line, column and a fix hint", &RunLint,
-         {}, {"json"},
+        {"lint",
+         "[--json] FILE",
+         "static checks of a model: findings with line, column and a fix hint",
+         &RunLint,
+         {},
+         {"json"},
          "FILE is a model or a script (its first model is checked). Each finding is\n"
          "printed as FILE:LINE:COLUMN: warning: MESSAGE, then a hint; exit code 1 when\n"
          "there are findings. --json prints [{\"line\", \"column\", \"message\", \"hint\"}].\n"
          "The checks are listed in docs/LANGUAGE.md.\n"},
-        {"test", "[--update] [--json] SCRIPT...", "run each script's samples and compare them with its expected trees",
-         &RunTest, {}, {"update", "json"},
+        {"test",
+         "[--update] [--json] SCRIPT...",
+         "run each script's samples and compare them with its expected trees",
+         &RunTest,
+         {},
+         {"update", "json"},
          "Each Sample subsection is run through the script's first supported model (its\n"
          "text followed by a line break, in the script's charset); when the Tree section\n"
          "has a subsection of the same title (the untitled first ones pair too), the\n"
@@ -104,12 +132,11 @@ std::string Usage() {
         s += "  " + name + c.Summary + "\n";
     }
     s += "  version print the library version\n";
-    s +=
-        "\n"
-        "Run `tessarine COMMAND --help` for a command's arguments.\n"
-        "The language: docs/LANGUAGE.md (reference) and docs/TUTORIAL.md (a first model).\n"
-        "Exit codes: 0 success, 1 check found differences or run reported failures, 2 usage error,\n"
-        "3 error of the library or the input.\n";
+    s += "\n"
+         "Run `tessarine COMMAND --help` for a command's arguments.\n"
+         "The language: docs/LANGUAGE.md (reference) and docs/TUTORIAL.md (a first model).\n"
+         "Exit codes: 0 success, 1 check found differences or run reported failures, 2 usage error,\n"
+         "3 error of the library or the input.\n";
     return s;
 }
 

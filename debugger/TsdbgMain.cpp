@@ -2,7 +2,6 @@
 // shows it in a box when there is a display) without starting the window.
 #include <QApplication>
 #include <QMessageBox>
-
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>

@@ -27,9 +27,7 @@ inline size_t MaxInput() {
 
 inline bool TooLong(size_t size) { return size > MaxInput(); }
 
-inline std::string_view Bytes(const uint8_t* data, size_t size) {
-    return {reinterpret_cast<const char*>(data), size};
-}
+inline std::string_view Bytes(const uint8_t* data, size_t size) { return {reinterpret_cast<const char*>(data), size}; }
 
 // Splits at the first zero byte: the part before and the part after it
 // (all of the data and nothing when there is none).

@@ -17,14 +17,15 @@ namespace {
 using namespace ts;
 
 const char* const kOrders[] = {"", "1 ", "12 ", "0 ", "03 ", ". ", "1? ", "2^ ", ".? ", ".^ ", "0? ", "999 "};
-const char* const kItems[] = {"name", "Name2", "a_b", "@name", "+name", "+NAME", "NAME", "END", "WARN", "name...",
-                              "(def)", "(@def)", "(def...)", "a + b", "a + b...", "a + (c...) + d", "(a) + b",
-                              "x + y + z", "\"quoted\"", "\"dir\\leaf\"", "\"dir/leaf_1\"", "\"quoted\"...",
-                              "name?", ""};
+const char* const kItems[] = {
+    "name",          "Name2",          "a_b",     "@name",     "+name",      "+NAME",         "NAME",
+    "END",           "WARN",           "name...", "(def)",     "(@def)",     "(def...)",      "a + b",
+    "a + b...",      "a + (c...) + d", "(a) + b", "x + y + z", "\"quoted\"", "\"dir\\leaf\"", "\"dir/leaf_1\"",
+    "\"quoted\"...", "name?",          ""};
 const char* const kPaths[] = {"", " \"p\\q\"", " \"\\abs\\x_1\"", " \"with space\""};
-const char* const kConds[] = {"",         " % SP* ID+", " = text",   " =",        " _ (",    " x 0D0A",
-                              " ? eof",   " != ^",      " !% DIG",   " % [^\"]+", " = a b  c", " ? 1 2 =",
-                              " = ",      " !=  ",      " = x \t",   " ?  ",      " % SP+ + SP+"};
+const char* const kConds[] = {
+    "",          " % SP* ID+", " = text",  " =",  " _ (",  " x 0D0A", " ? eof", " != ^",       " !% DIG",
+    " % [^\"]+", " = a b  c",  " ? 1 2 =", " = ", " !=  ", " = x \t", " ?  ",   " % SP+ + SP+"};
 
 template <typename T, size_t N>
 const T& Pick(const T (&list)[N], uint8_t b) {
@@ -81,8 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 1; i + 5 <= size; i += 5) {
         const uint8_t step = data[i];
         // Down one level at most, up any number of levels.
-        if (step % 4 == 0) ++depth;
-        else if (step % 4 == 1 && depth > 0) depth -= std::min<size_t>(depth, step / 4 % 4 + 1);
+        if (step % 4 == 0)
+            ++depth;
+        else if (step % 4 == 1 && depth > 0)
+            depth -= std::min<size_t>(depth, step / 4 % 4 + 1);
         if (text.empty()) depth = 0;
         if (step & 0x80) {
             // Blank lines and comments, which neither reader turns into nodes.

@@ -42,17 +42,17 @@ private:
 }  // namespace ts
 
 // Declares an exception class's name and its polymorphic copy and raise.
-#define TS_EXCEPTION(Name)                                                                   \
-    TS_CLASS(Name)                                                                           \
+#define TS_EXCEPTION(Name)                                                                            \
+    TS_CLASS(Name)                                                                                    \
     std::unique_ptr<::ts::Exception> Clone() const override { return std::make_unique<Name>(*this); } \
     [[noreturn]] void Raise() const override { throw *this; }
 
 // A runtime-library error class that only carries a message.
-#define TS_SIMPLE_EXCEPTION(Name, Parent)                                 \
-    class Name : public Parent {                                          \
-    public:                                                               \
-        using Parent::Parent;                                             \
-        TS_EXCEPTION(Name)                                                \
+#define TS_SIMPLE_EXCEPTION(Name, Parent) \
+    class Name : public Parent {          \
+    public:                               \
+        using Parent::Parent;             \
+        TS_EXCEPTION(Name)                \
     };
 
 namespace ts {

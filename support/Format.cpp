@@ -22,11 +22,16 @@ namespace {
 
 WideString ArgAsText(const FormatArg& a) {
     switch (a.kind()) {
-        case FormatArg::Kind::Text: return a.Text();
-        case FormatArg::Kind::Object: return ObjectText(a.Obj());
-        case FormatArg::Kind::Float: return FloatToStr(a.Float());
-        case FormatArg::Kind::UInt: return Utf8ToWide(std::to_string(static_cast<uint64_t>(a.Int())));
-        case FormatArg::Kind::Int: break;
+        case FormatArg::Kind::Text:
+            return a.Text();
+        case FormatArg::Kind::Object:
+            return ObjectText(a.Obj());
+        case FormatArg::Kind::Float:
+            return FloatToStr(a.Float());
+        case FormatArg::Kind::UInt:
+            return Utf8ToWide(std::to_string(static_cast<uint64_t>(a.Int())));
+        case FormatArg::Kind::Int:
+            break;
     }
     return IntToStr(a.Int());
 }
@@ -41,9 +46,7 @@ void Pad(WideString& out, WideString body, int width, bool left) {
 
 }  // namespace
 
-WideString Format(std::u16string_view format, FormatArgs args) {
-    return Format(format, args.begin(), args.size());
-}
+WideString Format(std::u16string_view format, FormatArgs args) { return Format(format, args.begin(), args.size()); }
 
 WideString Format(std::u16string_view fmt, const FormatArg* args, size_t count) {
     WideString out;
@@ -101,10 +104,11 @@ WideString Format(std::u16string_view fmt, const FormatArg* args, size_t count) 
                     break;
                 }
                 int64_t v = a.Int();
-                if (type == u'u' && a.kind() == FormatArg::Kind::Int) v = static_cast<int64_t>(static_cast<uint32_t>(v));
+                if (type == u'u' && a.kind() == FormatArg::Kind::Int)
+                    v = static_cast<int64_t>(static_cast<uint32_t>(v));
                 bool neg = v < 0;
-                std::string digits = neg ? std::to_string(-static_cast<uint64_t>(v))
-                                         : std::to_string(static_cast<uint64_t>(v));
+                std::string digits =
+                    neg ? std::to_string(-static_cast<uint64_t>(v)) : std::to_string(static_cast<uint64_t>(v));
                 if (prec > 0 && static_cast<int>(digits.size()) < prec)
                     digits.insert(0, static_cast<size_t>(prec) - digits.size(), '0');
                 Pad(out, Utf8ToWide((neg ? "-" : "") + digits), width, left);
@@ -151,7 +155,8 @@ WideString Format(std::u16string_view fmt, const FormatArg* args, size_t count) 
             case u'p':
                 Pad(out, IntToHex(static_cast<uint64_t>(a.Int()) & 0xFFFFFFFFu, 8), width, left);
                 break;
-            default: BadFormat(fmt);
+            default:
+                BadFormat(fmt);
         }
     }
     return out;

@@ -42,7 +42,7 @@ using TClassRef = const TClassInfo*;
 
 #define TS_U16_(s) u##s
 // Declares the class-name answers of a TObject descendant.
-#define TS_CLASS(Name)                                                                   \
-public:                                                                                  \
-    static constexpr std::u16string_view StaticClassName() { return TS_U16_(#Name); }    \
+#define TS_CLASS(Name)                                                                \
+public:                                                                               \
+    static constexpr std::u16string_view StaticClassName() { return TS_U16_(#Name); } \
     std::u16string_view ClassName() const override { return TS_U16_(#Name); }

@@ -97,10 +97,10 @@ std::string FileNameToPath(const WideString& fileName) { return WideToUtf8(fileN
 
 TFileStreamW::TFileStreamW(const WideString& fileName, TFileMode mode) : fileName_(fileName) {
     std::string path = FileNameToPath(fileName);
-    int flags = mode == TFileMode::fmCreate       ? O_RDWR | O_CREAT | O_TRUNC
-                : mode == TFileMode::fmOpenRead   ? O_RDONLY
-                : mode == TFileMode::fmOpenWrite  ? O_WRONLY
-                                                  : O_RDWR;
+    int flags = mode == TFileMode::fmCreate      ? O_RDWR | O_CREAT | O_TRUNC
+                : mode == TFileMode::fmOpenRead  ? O_RDONLY
+                : mode == TFileMode::fmOpenWrite ? O_WRONLY
+                                                 : O_RDWR;
     fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
     if (fd_ >= 0) {
         struct stat st {};

@@ -167,10 +167,14 @@ std::optional<int32_t> TryStrToInt(std::u16string_view s) {
     for (; i < s.size(); ++i) {
         char16_t c = s[i];
         int d;
-        if (c >= u'0' && c <= u'9') d = c - u'0';
-        else if (base == 16 && c >= u'a' && c <= u'f') d = c - u'a' + 10;
-        else if (base == 16 && c >= u'A' && c <= u'F') d = c - u'A' + 10;
-        else return std::nullopt;
+        if (c >= u'0' && c <= u'9')
+            d = c - u'0';
+        else if (base == 16 && c >= u'a' && c <= u'f')
+            d = c - u'a' + 10;
+        else if (base == 16 && c >= u'A' && c <= u'F')
+            d = c - u'A' + 10;
+        else
+            return std::nullopt;
         v = v * base + d;
         if (v > (base == 16 ? 0xFFFFFFFFLL : 0x80000000LL)) return std::nullopt;
     }
@@ -238,11 +242,21 @@ WideString Escaped(std::u16string_view text, size_t maxChars, bool quotes) {
             break;
         }
         switch (c) {
-            case u'\r': out += u"\\r"; break;
-            case u'\n': out += u"\\n"; break;
-            case u'\t': out += u"\\t"; break;
-            case u'\\': out += quotes ? u"\\\\" : u"\\"; break;
-            case u'"': out += quotes ? u"\\\"" : u"\""; break;
+            case u'\r':
+                out += u"\\r";
+                break;
+            case u'\n':
+                out += u"\\n";
+                break;
+            case u'\t':
+                out += u"\\t";
+                break;
+            case u'\\':
+                out += quotes ? u"\\\\" : u"\\";
+                break;
+            case u'"':
+                out += quotes ? u"\\\"" : u"\"";
+                break;
             default:
                 if (c < 0x20 || c == 0x7F)
                     out += u"\\x" + IntToHex(c, 2);

@@ -5,8 +5,8 @@
 #include <system_error>
 
 #include "debugger/driver/TsdbgCompiler.h"
-#include "support/Streams.h"
 #include "support/Format.h"
+#include "support/Streams.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -18,20 +18,16 @@ bool IsHelpRequest(std::u16string_view argument) {
     return argument == u"?";
 }
 
-WideString HelpTitle() {
-    return WideString(ProgramName) + u" command-line parameters";
-}
+WideString HelpTitle() { return WideString(ProgramName) + u" command-line parameters"; }
 
 WideString HelpText(std::u16string_view exeFileName) {
     // The program is started without ".exe" on this platform, so the usage
     // line shows it as it is typed.
-    WideString text = Format(u"%s%s:\n\n  %s %s\n\n%s",
-                             {WideString(ProgramName), WideString(u" command-line parameters"),
-                              LowerCaseW(ProgramName), WideString(UsageText),
-                              WideString(WebAddress)});
+    WideString text =
+        Format(u"%s%s:\n\n  %s %s\n\n%s", {WideString(ProgramName), WideString(u" command-line parameters"),
+                                           LowerCaseW(ProgramName), WideString(UsageText), WideString(WebAddress)});
     size_t slash = exeFileName.find_last_of(u"/\\");
-    WideString self = LowerCaseW(slash == std::u16string_view::npos ? exeFileName
-                                                                    : exeFileName.substr(slash + 1));
+    WideString self = LowerCaseW(slash == std::u16string_view::npos ? exeFileName : exeFileName.substr(slash + 1));
     static constexpr std::u16string_view marker = u"%SELF%";
     for (size_t at = text.find(marker); at != WideString::npos; at = text.find(marker, at + self.size()))
         text.replace(at, marker.size(), self);
@@ -47,8 +43,8 @@ TPhaseArgument ParsePhaseArgument(std::u16string_view argument) {
     // Decimal only: the digits after an optional sign.
     std::u16string_view digits = argument;
     if (!digits.empty() && (digits.front() == u'+' || digits.front() == u'-')) digits.remove_prefix(1);
-    bool decimal = !digits.empty() &&
-                   std::all_of(digits.begin(), digits.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+    bool decimal =
+        !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
     if (decimal) {
         if (auto n = TryStrToInt(argument)) result.Index = std::clamp(*n, 0, PhaseCount - 1);
     }

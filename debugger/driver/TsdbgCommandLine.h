@@ -28,8 +28,8 @@ WideString HelpTitle();
 WideString HelpText(std::u16string_view exeFileName);
 
 struct TPhaseArgument {
-    bool RunNow = false;        // the argument began with "!"
-    std::optional<int> Index;   // the phase, clamped to 0..2; none when not an integer
+    bool RunNow = false;       // the argument began with "!"
+    std::optional<int> Index;  // the phase, clamped to 0..2; none when not an integer
 };
 // Argument 2: an optional "!" and a decimal integer.
 TPhaseArgument ParsePhaseArgument(std::u16string_view argument);

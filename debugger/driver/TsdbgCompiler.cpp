@@ -35,8 +35,7 @@ TTsmCompiler& TTsdbgCompiler::Compile(const TTsTreeNode& tree) {
 
 std::unique_ptr<TTsTreeNode> BuildResultTree(TTsmCompiler& compiler, int phase) {
     if (phase <= 1) {
-        if (!compiler.Machine)
-            throw ETsmCompiling(&compiler, u"%s has not loaded any nodes to show.", {&compiler});
+        if (!compiler.Machine) throw ETsmCompiling(&compiler, u"%s has not loaded any nodes to show.", {&compiler});
         compiler.BuildTable(compiler.Machine->Defined);
         // Defined records know their parents but carry no child lists, so
         // the dump would show the root alone. Children as written, in ID

@@ -21,8 +21,8 @@ inline constexpr TPhase phMerge = 1;
 inline constexpr TPhase phFullCompilation = 2;
 inline constexpr int PhaseCount = 3;
 
-inline constexpr std::array<std::u16string_view, PhaseCount> PhaseNames = {
-    u"Load nodes & properties", u"Merge", u"Full compilation"};
+inline constexpr std::array<std::u16string_view, PhaseCount> PhaseNames = {u"Load nodes & properties", u"Merge",
+                                                                           u"Full compilation"};
 
 // The phase name for an index, "-" for none or an unknown one.
 std::u16string_view PhaseName(int index);

@@ -40,8 +40,8 @@ size_t ParseWord(std::u16string_view s, size_t pos, WideString& word) {
             if (pos < s.size()) ++pos;
         } else if (c == u'"') {
             while (pos < s.size() && s[pos] != u'"') {
-                if (s[pos] == u'\\' && pos + 1 < s.size() && std::u16string_view(u"\"\\$`").find(s[pos + 1]) !=
-                                                                   std::u16string_view::npos)
+                if (s[pos] == u'\\' && pos + 1 < s.size() &&
+                    std::u16string_view(u"\"\\$`").find(s[pos + 1]) != std::u16string_view::npos)
                     ++pos;
                 word += s[pos++];
             }

@@ -28,8 +28,8 @@ inline constexpr std::u16string_view DiffCallErrorCaption = u"Diff program calli
 inline constexpr std::u16string_view DiffCallErrorText = u"Problem running the command:\n\n";
 
 // Looked for on PATH at start, in this order.
-inline constexpr std::array<std::u16string_view, 5> KnownDiffPrograms = {u"meld", u"kdiff3", u"kompare",
-                                                                         u"diffuse", u"tkdiff"};
+inline constexpr std::array<std::u16string_view, 5> KnownDiffPrograms = {u"meld", u"kdiff3", u"kompare", u"diffuse",
+                                                                         u"tkdiff"};
 
 // "/base:%NEED% /theirs:%GOT%" when the path, lower-cased, contains
 // "tortoise"; "%NEED% %GOT%" otherwise.

@@ -27,7 +27,8 @@ public:
         std::unordered_map<std::u16string_view, int> ids;
         auto number = [&](const std::vector<WideString>& lines, std::vector<int>& out) {
             out.reserve(lines.size());
-            for (const WideString& l : lines) out.push_back(ids.try_emplace(l, static_cast<int>(ids.size())).first->second);
+            for (const WideString& l : lines)
+                out.push_back(ids.try_emplace(l, static_cast<int>(ids.size())).first->second);
         };
         number(a, a_);
         number(b, b_);

@@ -10,7 +10,8 @@ bool IsUpperAZ(char16_t c) { return c >= u'A' && c <= u'Z'; }
 // A prefix goes only when a capital follows it: "Exception" or a property
 // such as "Extra" must not lose its first letter.
 void DropPrefix(std::u16string_view& s, std::u16string_view prefix) {
-    if (s.size() > prefix.size() && s.starts_with(prefix) && IsUpperAZ(s[prefix.size()])) s.remove_prefix(prefix.size());
+    if (s.size() > prefix.size() && s.starts_with(prefix) && IsUpperAZ(s[prefix.size()]))
+        s.remove_prefix(prefix.size());
 }
 
 }  // namespace

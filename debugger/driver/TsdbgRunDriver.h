@@ -16,10 +16,10 @@
 namespace ts {
 
 enum class TRunSyncAction {
-    None,          // no worker has finished
-    ShowRun,       // Run holds the finished run
-    ShowSamples,   // Samples hold the judged samples
-    Cancelled,     // the job was cancelled
+    None,         // no worker has finished
+    ShowRun,      // Run holds the finished run
+    ShowSamples,  // Samples hold the judged samples
+    Cancelled,    // the job was cancelled
 };
 
 class TRunDriver {

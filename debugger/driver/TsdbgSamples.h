@@ -26,7 +26,7 @@ class TTsScript;
 struct TSampleCase {
     WideString Title;  // empty for the untitled first subsection
     WideString Text;
-    int32_t Line = 0;  // the file's line index of the sample's header
+    int32_t Line = 0;      // the file's line index of the sample's header
     int32_t TextLine = 0;  // ... and of its text's first line
     // The Tree subsection's text, when the script has one of that title.
     std::optional<WideString> Expected;

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "library/script/charset/Charsets.h"
 #include "library/modelling/TsmEngine.h"
 #include "library/script/TsScript.h"
+#include "library/script/charset/Charsets.h"
 #include "library/text/TsStreamers.h"
 #include "library/text/TsTextLocation.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
@@ -124,8 +124,7 @@ std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReade
         streamer = std::make_unique<TTsmModellingStreamer>();
     streamer->Options.Codepage = CpSystem;
     streamer->FirstLineIndex = options.FirstLine;
-    if (options.OnReport)
-        streamer->OnError = [report = options.OnReport](TTsObject&, Exception& e) { report(e); };
+    if (options.OnReport) streamer->OnError = [report = options.OnReport](TTsObject&, Exception& e) { report(e); };
     return streamer->Read(std::move(stream), options.SourceName);
 }
 
@@ -136,8 +135,8 @@ WideString MemoOffsetText(std::u16string_view memoText, int64_t globalOffset, st
     return LocatedMessage(fileName, where, message);
 }
 
-WideString MemoErrorPlaceText(std::u16string_view memoText, const std::exception& error,
-                              std::u16string_view fileName, int32_t firstLine, std::u16string_view message) {
+WideString MemoErrorPlaceText(std::u16string_view memoText, const std::exception& error, std::u16string_view fileName,
+                              int32_t firstLine, std::u16string_view message) {
     if (std::optional<int64_t> offset = TsmErrorOffset(error))
         return MemoOffsetText(memoText, *offset, fileName, firstLine, message);
     if (const auto* bad = dynamic_cast<const ETsBadTextStreaming*>(&error)) {

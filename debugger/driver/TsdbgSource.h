@@ -82,8 +82,8 @@ std::unique_ptr<TTsTreeNode> ReadModelText(std::u16string_view text, TModelReade
 // file's line index of the memo's first line (TLoadedSource::FirstLine).
 // Offsets (TsmErrorOffset) count the bytes of MemoTextToBytes; a reader's
 // error gives its line and position. Empty when the error names no place.
-WideString MemoErrorPlaceText(std::u16string_view memoText, const std::exception& error,
-                              std::u16string_view fileName, int32_t firstLine, std::u16string_view message);
+WideString MemoErrorPlaceText(std::u16string_view memoText, const std::exception& error, std::u16string_view fileName,
+                              int32_t firstLine, std::u16string_view message);
 // The same for a global offset into the memo's bytes.
 WideString MemoOffsetText(std::u16string_view memoText, int64_t globalOffset, std::u16string_view fileName,
                           int32_t firstLine, std::u16string_view message);

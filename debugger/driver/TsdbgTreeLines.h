@@ -26,9 +26,9 @@ enum class TTreeLineColour : uint8_t {
 struct TTreeLine {
     int32_t Depth = 0;  // 0 for the root's line
     WideString Text;
-    bool IsNode = false;                  // node lines are bold
-    const TTsTreeNode* Node = nullptr;    // the node of a node line; borrowed
-    char16_t Marker = 0;                  // '*' or '#' on node lines
+    bool IsNode = false;                // node lines are bold
+    const TTsTreeNode* Node = nullptr;  // the node of a node line; borrowed
+    char16_t Marker = 0;                // '*' or '#' on node lines
     TTreeLineColour Colour = TTreeLineColour::Default;
 };
 

@@ -14,15 +14,13 @@ namespace ts {
 
 namespace {
 
-QString ToQString(std::u16string_view s) {
-    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
-}
+QString ToQString(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
 QPixmap LogoPixmap() {
     QPixmap pixmap;
     if (const TEmbeddedResource* logo = FindResource(u"logo.png"))
-        pixmap.loadFromData(reinterpret_cast<const uchar*>(logo->Data.data()),
-                            static_cast<uint>(logo->Data.size()), "PNG");
+        pixmap.loadFromData(reinterpret_cast<const uchar*>(logo->Data.data()), static_cast<uint>(logo->Data.size()),
+                            "PNG");
     return pixmap;
 }
 
@@ -32,8 +30,8 @@ TAppTopFrame::TAppTopFrame(QWidget* parent)
     : QFrame(parent),
       imgLogo_(new QLabel(this)),
       lbAppTitle_(new QLabel(ToQString(ApplicationTitle), this)),
-      lbAppVersion_(new QLabel(QStringLiteral("Library v") + ToQString(TTsVersions::ToText(TTsVersions::LibraryVersion)),
-                               this)),
+      lbAppVersion_(
+          new QLabel(QStringLiteral("Library v") + ToQString(TTsVersions::ToText(TTsVersions::LibraryVersion)), this)),
       lbAppWWW_(new TWebLabel(this)) {
     setObjectName(QStringLiteral("AppTopFrame"));
     imgLogo_->setObjectName(QStringLiteral("imgLogo"));

@@ -33,8 +33,7 @@ TDialogs PlatformDialogs() {
                  const QString& text) -> std::optional<QString> {
         bool ok = false;
         QString answer = QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, text, &ok);
-        if (!ok)
-            return std::nullopt;
+        if (!ok) return std::nullopt;
         return answer;
     };
     d.OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
@@ -47,8 +46,8 @@ TDialogs& Dialogs() {
 }
 
 QString QtFilter(std::u16string_view pipedFilter) {
-    const QStringList fields = QString::fromUtf16(pipedFilter.data(), static_cast<qsizetype>(pipedFilter.size()))
-                                   .split(u'|');
+    const QStringList fields =
+        QString::fromUtf16(pipedFilter.data(), static_cast<qsizetype>(pipedFilter.size())).split(u'|');
     QStringList filters;
     for (qsizetype i = 0; i + 1 < fields.size(); i += 2) {
         QString description = fields[i].trimmed();
@@ -60,8 +59,7 @@ QString QtFilter(std::u16string_view pipedFilter) {
         // The description often repeats its pattern in brackets already; Qt
         // reads the patterns from the last bracket, so give it ours there.
         const qsizetype open = description.lastIndexOf(u'(');
-        if (open > 0 && description.endsWith(u')'))
-            description = description.left(open).trimmed();
+        if (open > 0 && description.endsWith(u')')) description = description.left(open).trimmed();
         filters << description + QStringLiteral(" (") + patterns.join(u' ') + u')';
     }
     return filters.join(QStringLiteral(";;"));

@@ -2,21 +2,20 @@
 // tests can answer them without blocking.
 #pragma once
 
+#include <QString>
+#include <QUrl>
 #include <functional>
 #include <optional>
 #include <string_view>
-
-#include <QString>
-#include <QUrl>
 
 class QWidget;
 
 namespace ts {
 
 struct TDialogs {
-    std::function<void(QWidget* parent, const QString& title, const QString& text)> Error, Info;
-    std::function<QString(QWidget* parent, const QString& title, const QString& dir,
-                          const QString& filter, const QString& fileName)>
+    std::function<void(QWidget*parent, const QString&title, const QString&text)> Error, Info;
+    std::function<QString(QWidget*parent, const QString&title, const QString&dir, const QString&filter,
+                          const QString&fileName)>
         OpenFile, SaveFile;
     std::function<QString(QWidget* parent, const QString& title, const QString& dir)> BrowseFolder;
     // nullopt when the user cancels.

@@ -13,27 +13,24 @@ TMenuSpeedButton::TMenuSpeedButton(QWidget* parent) : QToolButton(parent) {
     // The right button is ours: no context menu here or in the parent.
     setContextMenuPolicy(Qt::PreventContextMenu);
     connect(this, &QAbstractButton::clicked, this, [this] {
-        if (popupMenu_)
-            ShowMenu(popupMenu_);
+        if (popupMenu_) ShowMenu(popupMenu_);
     });
 }
 
 void TMenuSpeedButton::SetMenuAlignment(QMenu* menu, TMenuAlignment alignment) {
-    if (menu)
-        menu->setProperty(AlignmentProperty, static_cast<int>(alignment));
+    if (menu) menu->setProperty(AlignmentProperty, static_cast<int>(alignment));
 }
 
 TMenuAlignment TMenuSpeedButton::MenuAlignment(const QMenu* menu) {
-    if (!menu)
-        return TMenuAlignment::Left;
+    if (!menu) return TMenuAlignment::Left;
     const QVariant value = menu->property(AlignmentProperty);
     switch (value.isValid() ? value.toInt() : 0) {
-    case static_cast<int>(TMenuAlignment::Center):
-        return TMenuAlignment::Center;
-    case static_cast<int>(TMenuAlignment::Right):
-        return TMenuAlignment::Right;
-    default:
-        return TMenuAlignment::Left;
+        case static_cast<int>(TMenuAlignment::Center):
+            return TMenuAlignment::Center;
+        case static_cast<int>(TMenuAlignment::Right):
+            return TMenuAlignment::Right;
+        default:
+            return TMenuAlignment::Left;
     }
 }
 
@@ -41,19 +38,18 @@ QPoint TMenuSpeedButton::PopupPoint(const QRect& controlGlobalRect, int menuWidt
     const QRect& r = controlGlobalRect;
     const int y = r.top() + r.height();
     switch (alignment) {
-    case TMenuAlignment::Center:
-        return {r.left() + (r.width() - menuWidth) / 2, y};
-    case TMenuAlignment::Right:
-        return {r.left() + r.width() - menuWidth, y};
-    case TMenuAlignment::Left:
-        break;
+        case TMenuAlignment::Center:
+            return {r.left() + (r.width() - menuWidth) / 2, y};
+        case TMenuAlignment::Right:
+            return {r.left() + r.width() - menuWidth, y};
+        case TMenuAlignment::Left:
+            break;
     }
     return {r.left(), y};
 }
 
 void TMenuSpeedButton::ShowMenu(QMenu* menu) {
-    if (!menu)
-        return;
+    if (!menu) return;
     const QWidget* control = placeUnder_ ? placeUnder_.data() : this;
     const QRect global(control->mapToGlobal(QPoint(0, 0)), control->size());
     menu->popup(PopupPoint(global, menu->sizeHint().width(), MenuAlignment(menu)));
@@ -70,8 +66,7 @@ void TMenuSpeedButton::mousePressEvent(QMouseEvent* e) {
 void TMenuSpeedButton::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::RightButton) {
         e->accept();
-        if (isEnabled() && rect().contains(e->position().toPoint()) && popupMenuAlt_)
-            ShowMenu(popupMenuAlt_);
+        if (isEnabled() && rect().contains(e->position().toPoint()) && popupMenuAlt_) ShowMenu(popupMenuAlt_);
         return;
     }
     QToolButton::mouseReleaseEvent(e);

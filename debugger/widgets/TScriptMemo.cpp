@@ -1,7 +1,5 @@
 #include "debugger/widgets/TScriptMemo.h"
 
-#include <algorithm>
-
 #include <QClipboard>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -9,6 +7,7 @@
 #include <QKeyEvent>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <algorithm>
 
 #include "debugger/widgets/TDialogs.h"
 
@@ -19,12 +18,12 @@ namespace {
 QFont MemoFont() {
     QFont font(QStringLiteral("Courier New"));
     font.setStyleHint(QFont::TypeWriter);
-    if (!QFontInfo(font).fixedPitch())
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     return font;
 }
 
-constexpr Qt::KeyboardModifiers KeyModifiers = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+constexpr Qt::KeyboardModifiers KeyModifiers =
+    Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
 
 // The line's text starts at the block; its line break is the block boundary.
 int ColumnOf(const QTextCursor& c) { return c.position() - c.block().position(); }
@@ -58,20 +57,16 @@ void TScriptMemo::GoToLine(int line) { GoToLineColumn(line, CaretColumn()); }
 
 void TScriptMemo::ShowGoToBox() {
     const auto& input = Dialogs().Input;
-    if (!input)
-        return;
+    if (!input) return;
     const std::optional<QString> answer =
         input(this, QStringLiteral("Go to"), QStringLiteral("Enter 'line[ column]' number(s) to go to:"),
               QStringLiteral("%1 %2").arg(CaretLine()).arg(CaretColumn()));
-    if (!answer)
-        return;
+    if (!answer) return;
     const QStringList words = answer->trimmed().split(u' ', Qt::SkipEmptyParts);
-    if (words.isEmpty())
-        return;
+    if (words.isEmpty()) return;
     bool lineOk = false;
     const int line = words[0].toInt(&lineOk);
-    if (!lineOk)
-        return;
+    if (!lineOk) return;
     bool columnOk = false;
     const int column = words.size() > 1 ? words[1].toInt(&columnOk) : 0;
     if (columnOk)
@@ -113,45 +108,36 @@ bool TScriptMemo::HandleKey(QKeyEvent* e, bool perform) {
     const bool ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
     const bool noSelection = !textCursor().hasSelection();
     auto run = [perform](auto&& action) {
-        if (perform)
-            action();
+        if (perform) action();
         return true;
     };
     switch (e->key()) {
-    case Qt::Key_A:
-        if (ctrl)
-            return run([this] { selectAll(); });
-        break;
-    case Qt::Key_G:
-        if (ctrl)
-            return run([this] { ShowGoToBox(); });
-        break;
-    case Qt::Key_C:
-        if (ctrl && noSelection)
-            return run([this] { CopyLine(false); });
-        break;
-    case Qt::Key_X:
-        if (ctrl && noSelection && editable)
-            return run([this] { CopyLine(true); });
-        break;
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-        if (ctrlShift && editable)
-            return run([this, e] { ExchangeLine(e->key() == Qt::Key_Down); });
-        break;
-    case Qt::Key_Tab:
-        if (mods == Qt::NoModifier && editable)
-            return run([this] { IndentLine(); });
-        // Some platforms send Shift+Tab as Tab with Shift.
-        if (mods == Qt::ShiftModifier && editable)
-            return run([this] { UnindentLine(); });
-        break;
-    case Qt::Key_Backtab:
-        if ((mods & ~Qt::ShiftModifier) == Qt::NoModifier && editable)
-            return run([this] { UnindentLine(); });
-        break;
-    default:
-        break;
+        case Qt::Key_A:
+            if (ctrl) return run([this] { selectAll(); });
+            break;
+        case Qt::Key_G:
+            if (ctrl) return run([this] { ShowGoToBox(); });
+            break;
+        case Qt::Key_C:
+            if (ctrl && noSelection) return run([this] { CopyLine(false); });
+            break;
+        case Qt::Key_X:
+            if (ctrl && noSelection && editable) return run([this] { CopyLine(true); });
+            break;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            if (ctrlShift && editable) return run([this, e] { ExchangeLine(e->key() == Qt::Key_Down); });
+            break;
+        case Qt::Key_Tab:
+            if (mods == Qt::NoModifier && editable) return run([this] { IndentLine(); });
+            // Some platforms send Shift+Tab as Tab with Shift.
+            if (mods == Qt::ShiftModifier && editable) return run([this] { UnindentLine(); });
+            break;
+        case Qt::Key_Backtab:
+            if ((mods & ~Qt::ShiftModifier) == Qt::NoModifier && editable) return run([this] { UnindentLine(); });
+            break;
+        default:
+            break;
     }
     return false;
 }
@@ -159,10 +145,8 @@ bool TScriptMemo::HandleKey(QKeyEvent* e, bool perform) {
 void TScriptMemo::CopyLine(bool cut) {
     QTextCursor c = textCursor();
     const QTextBlock block = c.block();
-    if (QClipboard* clipboard = QGuiApplication::clipboard())
-        clipboard->setText(block.text() + QStringLiteral("\r\n"));
-    if (!cut)
-        return;
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(block.text() + QStringLiteral("\r\n"));
+    if (!cut) return;
     // Take the line with its break; the last line takes the break before it.
     QTextCursor del(document());
     if (block.next().isValid()) {
@@ -184,8 +168,7 @@ void TScriptMemo::ExchangeLine(bool withBelow) {
     QTextCursor c = textCursor();
     const QTextBlock block = c.block();
     const QTextBlock other = withBelow ? block.next() : block.previous();
-    if (!other.isValid())
-        return;
+    if (!other.isValid()) return;
     const int column = ColumnOf(c);
     const QTextBlock first = withBelow ? block : other;
     const QTextBlock second = withBelow ? other : block;
@@ -223,8 +206,7 @@ void TScriptMemo::UnindentLine() {
     const QTextBlock block = c.block();
     const QString text = block.text();
     const int blanks = text.startsWith(QStringLiteral("  ")) ? 2 : text.startsWith(u' ') ? 1 : 0;
-    if (blanks == 0)
-        return;
+    if (blanks == 0) return;
     const int column = ColumnOf(c);
     QTextCursor edit(document());
     edit.setPosition(block.position());

@@ -23,8 +23,7 @@ void TWebLabel::SetAddress(const QString& address) {
 }
 
 void TWebLabel::Open() {
-    if (!isEnabled() || address_.isEmpty())
-        return;
+    if (!isEnabled() || address_.isEmpty()) return;
     const bool ok = Dialogs().OpenUrl && Dialogs().OpenUrl(QUrl(address_));
     if (!ok && Dialogs().Error)
         Dialogs().Error(this, QStringLiteral("Error"), QStringLiteral("Could not open ") + address_);
@@ -65,8 +64,7 @@ void TWebLabel::mouseReleaseEvent(QMouseEvent* e) {
         const bool click = pressed_ && rect().contains(e->position().toPoint());
         pressed_ = false;
         e->accept();
-        if (click)
-            Open();
+        if (click) Open();
         return;
     }
     QLabel::mouseReleaseEvent(e);

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -13,15 +15,13 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
-#include <QFileInfo>
-#include <QFontDatabase>
-#include <QPointer>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -29,7 +29,6 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <filesystem>
 
@@ -42,11 +41,11 @@
 #include "debugger/driver/TsdbgSources.h"
 #include "debugger/widgets/TAppTopFrame.h"
 #include "debugger/widgets/TDialogs.h"
-#include "debugger/window/TRunPage.h"
 #include "debugger/widgets/TErrorMessageFrame.h"
 #include "debugger/widgets/TMenuSpeedButton.h"
 #include "debugger/widgets/TScriptMemo.h"
 #include "debugger/window/QtText.h"
+#include "debugger/window/TRunPage.h"
 #include "support/Exception.h"
 #include "support/Resources.h"
 #include "support/Strings.h"
@@ -316,7 +315,8 @@ void TMainForm::ConnectEvents() {
     connect(tmRefreshFiles_, &QTimer::timeout, this, [this] { Guard([this] { OnRefreshFilesTimer(); }); });
     connect(btTClose_, &QToolButton::clicked, this, [this] { Guard([this] { StopWorker(); }); });
     connect(btTToggleNodes_, &QToolButton::clicked, this, [this] { Guard([this] { OnToggleNodes(); }); });
-    connect(btCompile_, &QPushButton::clicked, this, [this] { Guard([this] { StartCompile(cbPhase_->currentIndex()); }); });
+    connect(btCompile_, &QPushButton::clicked, this,
+            [this] { Guard([this] { StartCompile(cbPhase_->currentIndex()); }); });
     connect(btErrorRecompilePhase_, &QPushButton::clicked, this, [this] { Guard([this] { OnRecompile(); }); });
     connect(btOpenScript_, &QToolButton::clicked, this, [this] { Guard([this] { OpenScript(false); }); });
     connect(mmModel_, &QPlainTextEdit::textChanged, this, [this] { UpdateScriptLabel(); });
@@ -327,7 +327,8 @@ void TMainForm::ConnectEvents() {
         comboItemSelected_ = false;
         Guard([this] { RefreshSourceList(false); });
     });
-    connect(cbSrcPath_, &QComboBox::activated, this, [this](int index) { Guard([this, index] { OnSrcPathSelected(index); }); });
+    connect(cbSrcPath_, &QComboBox::activated, this,
+            [this](int index) { Guard([this, index] { OnSrcPathSelected(index); }); });
     cbSrcPath_->installEventFilter(this);
     cbSrcPath_->lineEdit()->installEventFilter(this);
     connect(btBrowseSrcPath_, &QToolButton::clicked, this, [this] { Guard([this] { OnBrowseSrcPath(); }); });
@@ -450,22 +451,22 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
 bool TMainForm::HandleBareKey(int key) {
     switch (key) {
-    case Qt::Key_X:
-        if (!btTToggleNodes_->isEnabled()) return false;
-        btTToggleNodes_->click();
-        return true;
-    case Qt::Key_O:
-        if (!btOpenScript_->isEnabled()) return false;
-        Guard([this] { OpenScript(true); });
-        return true;
-    case Qt::Key_PageUp:
-        btSrcPrev_->click();
-        return true;
-    case Qt::Key_PageDown:
-        btSrcNext_->click();
-        return true;
-    default:
-        return false;
+        case Qt::Key_X:
+            if (!btTToggleNodes_->isEnabled()) return false;
+            btTToggleNodes_->click();
+            return true;
+        case Qt::Key_O:
+            if (!btOpenScript_->isEnabled()) return false;
+            Guard([this] { OpenScript(true); });
+            return true;
+        case Qt::Key_PageUp:
+            btSrcPrev_->click();
+            return true;
+        case Qt::Key_PageDown:
+            btSrcNext_->click();
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -531,19 +532,19 @@ void TMainForm::OnSync() {
     tmSync_->stop();
     const TSyncOutcome outcome = driver_.Sync();
     switch (outcome.Action) {
-    case TSyncAction::ShowResult:
-        RefreshControls();
-        ShowResult();
-        break;
-    case TSyncAction::ShowError:
-        ShowError();
-        break;
-    case TSyncAction::Idle:
-        RefreshControls();
-        if (!outcome.Status.empty()) ShowStatus(outcome.Status);
-        break;
-    case TSyncAction::None:
-        break;
+        case TSyncAction::ShowResult:
+            RefreshControls();
+            ShowResult();
+            break;
+        case TSyncAction::ShowError:
+            ShowError();
+            break;
+        case TSyncAction::Idle:
+            RefreshControls();
+            if (!outcome.Status.empty()) ShowStatus(outcome.Status);
+            break;
+        case TSyncAction::None:
+            break;
     }
     tmSync_->start();
 }
@@ -833,7 +834,8 @@ void TMainForm::OnDiffOpen() {
     if (chosen.isEmpty()) return;
     const WideString path = ToWide(chosen);
     const RawByteString bytes = LoadFileBytes(path);
-    mmDiffNeeded_->setPlainText(ToQString(DecodeModelBytes(bytes)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    mmDiffNeeded_->setPlainText(
+        ToQString(DecodeModelBytes(bytes)).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     expectedDumpPath_ = path;
     mmDiffNeeded_->setToolTip(chosen);
     mmDiffNeeded_->setStatusTip(chosen);
@@ -868,9 +870,9 @@ void TMainForm::HighlightDiff() {
     tmDiffHili_->stop();
     QList<QTextEdit::ExtraSelection> needMarks, gotMarks;
     if (btToggleDiffHili_->isChecked()) {
-        const TLineDiff diff =
-            DiffTexts(ToWide(mmDiffNeeded_->toPlainText()), ToWide(mmDiffGot_->toPlainText()));
-        auto mark = [](QPlainTextEdit& pane, const std::vector<bool>& changed, QList<QTextEdit::ExtraSelection>& marks) {
+        const TLineDiff diff = DiffTexts(ToWide(mmDiffNeeded_->toPlainText()), ToWide(mmDiffGot_->toPlainText()));
+        auto mark = [](QPlainTextEdit& pane, const std::vector<bool>& changed,
+                       QList<QTextEdit::ExtraSelection>& marks) {
             QTextBlock block = pane.document()->begin();
             for (size_t i = 0; i < changed.size() && block.isValid(); ++i, block = block.next()) {
                 if (!changed[i]) continue;

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QMainWindow>
-
 #include <functional>
 #include <memory>
 #include <optional>

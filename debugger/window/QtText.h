@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QString>
-
 #include <string_view>
 
 #include "support/Object.h"

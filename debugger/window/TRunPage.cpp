@@ -21,8 +21,8 @@
 #include "debugger/widgets/TDialogs.h"
 #include "debugger/window/QtText.h"
 #include "library/script/TsScript.h"
-#include "library/text/modellingreader/TsmReadExplain.h"
 #include "library/script/charset/Charsets.h"
+#include "library/text/modellingreader/TsmReadExplain.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -135,7 +135,8 @@ void TRunPage::CreateControls() {
     connect(btRun_, &QPushButton::clicked, this, [this] { Guard([this] { StartRun(); }); });
     connect(btRunSamples_, &QPushButton::clicked, this, [this] { Guard([this] { StartSamples(); }); });
     connect(btRunOpenInput_, &QToolButton::clicked, this, [this] { Guard([this] { OpenInputFile(); }); });
-    connect(cbRunInput_, &QComboBox::activated, this, [this](int index) { Guard([this, index] { ChooseInput(index); }); });
+    connect(cbRunInput_, &QComboBox::activated, this,
+            [this](int index) { Guard([this, index] { ChooseInput(index); }); });
     connect(tmRunSync_, &QTimer::timeout, this, [this] { Guard([this] { OnSync(); }); });
     connect(tvRunResult_, &QTreeWidget::currentItemChanged, this, [this] { Guard([this] { OnResultSelected(); }); });
     connect(mmRunInput_, &QPlainTextEdit::cursorPositionChanged, this, [this] { Guard([this] { OnInputCursor(); }); });
@@ -183,9 +184,7 @@ void TRunPage::SetScript(std::shared_ptr<const TTsScript> script) {
     RefreshControls();
 }
 
-int32_t TRunPage::Codepage() const {
-    return script_ ? SampleModelOf(*script_, {}).Codepage : SystemCodepage;
-}
+int32_t TRunPage::Codepage() const { return script_ ? SampleModelOf(*script_, {}).Codepage : SystemCodepage; }
 
 void TRunPage::SetInputText(const WideString& text, std::optional<RawByteString> bytes) {
     settingInput_ = true;
@@ -253,7 +252,8 @@ void TRunPage::StartSamples() {
     samples_.StartSamples(std::move(model), cases_);
     tvSamples_->clear();
     for (const TSampleCase& c : cases_) {
-        auto* item = new QTreeWidgetItem(tvSamples_, {c.Title.empty() ? QStringLiteral("(untitled)") : ToQString(c.Title), "..."});
+        auto* item = new QTreeWidgetItem(tvSamples_,
+                                         {c.Title.empty() ? QStringLiteral("(untitled)") : ToQString(c.Title), "..."});
         item->setData(0, SampleIndexRole, static_cast<int>(tvSamples_->indexOfTopLevelItem(item)));
     }
     tmRunSync_->start();
@@ -270,9 +270,14 @@ void TRunPage::Cancel() {
 
 void TRunPage::OnSync() {
     switch (runs_.Sync()) {
-    case TRunSyncAction::ShowRun: ShowRun(); break;
-    case TRunSyncAction::Cancelled: lbRunState_->setText("Cancelled"); break;
-    default: break;
+        case TRunSyncAction::ShowRun:
+            ShowRun();
+            break;
+        case TRunSyncAction::Cancelled:
+            lbRunState_->setText("Cancelled");
+            break;
+        default:
+            break;
     }
     if (samples_.Sync() == TRunSyncAction::ShowSamples) ShowSamples();
     if (!Working()) tmRunSync_->stop();
@@ -327,12 +332,18 @@ void TRunPage::ShowRun() {
     }
 
     QString state;
-    if (run_->Cancelled()) state = "Cancelled";
-    else if (run_->ErrorStage == TRunStage::Model) state = "The model failed";
-    else if (run_->Error) state = run_->Partial ? "The run failed; the tree is as far as it succeeded" : "The run failed";
-    else if (run_->HasFailReports()) state = "Finished with FAIL reports";
-    else if (run_->HasInputLeft()) state = "Finished with input left";
-    else state = "Succeeded";
+    if (run_->Cancelled())
+        state = "Cancelled";
+    else if (run_->ErrorStage == TRunStage::Model)
+        state = "The model failed";
+    else if (run_->Error)
+        state = run_->Partial ? "The run failed; the tree is as far as it succeeded" : "The run failed";
+    else if (run_->HasFailReports())
+        state = "Finished with FAIL reports";
+    else if (run_->HasInputLeft())
+        state = "Finished with input left";
+    else
+        state = "Succeeded";
     lbRunState_->setText(state + QString(" (%1 result nodes)").arg(links_.Count()));
     MarkInput(nullptr, false);
 }
@@ -343,8 +354,9 @@ void TRunPage::ShowSamples() {
     for (size_t i = 0; i < outcomes_.size(); ++i) {
         const TSampleOutcome& o = outcomes_[i];
         const QString result = o.Passed ? QStringLiteral("pass") : QStringLiteral("fail: ") + ToQString(o.Failure);
-        auto* item = new QTreeWidgetItem(tvSamples_, {o.Title.empty() ? QStringLiteral("(untitled)") : ToQString(o.Title), result,
-                                                      QString::number(o.Time.count() * 1000.0, 'f', 1) + " ms"});
+        auto* item =
+            new QTreeWidgetItem(tvSamples_, {o.Title.empty() ? QStringLiteral("(untitled)") : ToQString(o.Title),
+                                             result, QString::number(o.Time.count() * 1000.0, 'f', 1) + " ms"});
         item->setForeground(1, o.Passed ? PassColour : FailColour);
         item->setData(0, SampleIndexRole, static_cast<int>(i));
     }
@@ -411,9 +423,7 @@ void TRunPage::MarkInput(const TTsTreeNode* node, bool scroll) {
     mmRunInput_->setExtraSelections(marks);
 }
 
-void TRunPage::OnResultSelected() {
-    MarkInput(ItemNode(tvRunResult_->currentItem()), !selecting_);
-}
+void TRunPage::OnResultSelected() { MarkInput(ItemNode(tvRunResult_->currentItem()), !selecting_); }
 
 void TRunPage::SelectAtInputPosition(int position) {
     if (inputStale_ || !run_ || !run_->ResultRoot()) return;

@@ -12,7 +12,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 #include <optional>

@@ -4,13 +4,11 @@
 #pragma once
 
 #include <QColor>
-
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
 
 #include "debugger/driver/TsdbgTreeLines.h"
-
-#include <cstdint>
 
 class QTreeWidget;
 class QTreeWidgetItem;

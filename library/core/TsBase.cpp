@@ -89,9 +89,7 @@ TTsObject::~TTsObject() {
     while (!owned_.empty()) owned_.pop_back();
 }
 
-WideString TTsObject::Describe() const {
-    return u"<" + WideString(ClassName()) + u" $" + AddressText(this) + u">";
-}
+WideString TTsObject::Describe() const { return u"<" + WideString(ClassName()) + u" $" + AddressText(this) + u">"; }
 
 void TTsObject::HandleError(std::unique_ptr<Exception> error) {
     if (OnError) {
@@ -178,8 +176,7 @@ WideString TTsVersions::OpText(uint8_t op) {
 }
 
 void TTsVersions::Add(uint8_t op, TTsVersion v) {
-    if (count_ >= MaxCount)
-        throw ETessarine(u"%s has reached maximum number of versions (%d).", {this, MaxCount});
+    if (count_ >= MaxCount) throw ETessarine(u"%s has reached maximum number of versions (%d).", {this, MaxCount});
     entries_[static_cast<size_t>(count_++)] = {op, v};
 }
 
@@ -188,12 +185,24 @@ bool TTsVersions::Satisfies(TTsVersion v) const {
         const Entry& e = entries_[static_cast<size_t>(i)];
         bool ok;
         switch (e.Op) {
-            case voGreater: ok = v > e.Version; break;
-            case voGreaterEq: ok = v >= e.Version; break;
-            case voLess: ok = v < e.Version; break;
-            case voLessEq: ok = v <= e.Version; break;
-            case voEqual: ok = v == e.Version; break;
-            case voNotEqual: ok = v != e.Version; break;
+            case voGreater:
+                ok = v > e.Version;
+                break;
+            case voGreaterEq:
+                ok = v >= e.Version;
+                break;
+            case voLess:
+                ok = v < e.Version;
+                break;
+            case voLessEq:
+                ok = v <= e.Version;
+                break;
+            case voEqual:
+                ok = v == e.Version;
+                break;
+            case voNotEqual:
+                ok = v != e.Version;
+                break;
             default:
                 throw ETessarine(u"Invalid %s operator %d to compare %s and %s.",
                                  {this, static_cast<int>(e.Op), ToText(v), ToText(e.Version)});

@@ -18,8 +18,8 @@ ETsHashAlienFindState::ETsHashAlienFindState(const TTsHash* hash)
     : ETsHash(hash, u"%s was given Find state of another object.", {hash}) {}
 
 ETsHashChangedBetweenFind::ETsHashChangedBetweenFind(const TTsHash* hash, int32_t firstSeq, int32_t nowSeq)
-    : ETsHash(hash, u"%s has been modified between Find/Next calls (first seq %d, now %d).",
-              {hash, firstSeq, nowSeq}) {}
+    : ETsHash(hash, u"%s has been modified between Find/Next calls (first seq %d, now %d).", {hash, firstSeq, nowSeq}) {
+}
 
 ETsHashTooManyCallbacks::ETsHashTooManyCallbacks(const TTsHash* hash, std::u16string_view event)
     : ETsHash(hash, u"Too many listeners (%d max) subscribed for '%s' event on %s.",
@@ -195,9 +195,7 @@ void TTsHash::ReplaceText(int index, std::u16string_view key, std::u16string_vie
     ListChanged(c);
 }
 
-void TTsHash::SetText(int index, std::u16string_view key, std::u16string_view value) {
-    ReplaceText(index, key, value);
-}
+void TTsHash::SetText(int index, std::u16string_view key, std::u16string_view value) { ReplaceText(index, key, value); }
 
 void TTsHash::SetKey(int index, std::u16string_view key) {
     WideString k(key), value(ValueText(index));
@@ -523,8 +521,7 @@ bool TTsCallbacks::Notify(std::u16string_view event, TObject& sender, TTsArgs ar
 
 // ---- TTsNotifyingHash --------------------------------------------------------------
 
-TTsNotifyingHash::TTsNotifyingHash(bool sorted, TDuplicates duplicates)
-    : TTsHash(sorted, duplicates) {}
+TTsNotifyingHash::TTsNotifyingHash(bool sorted, TDuplicates duplicates) : TTsHash(sorted, duplicates) {}
 
 TTsNotifyingHash::~TTsNotifyingHash() {
     // Entries go while the listeners can still hear of them.
@@ -589,9 +586,7 @@ void TTsNotifyingHash::ListChanged(const TTsHashChangeInfo& c) {
     }
 }
 
-WideString TTsNotifyingHash::Describe() const {
-    return TTsHash::Describe() + u"\r\n\r\n" + Listeners().Describe();
-}
+WideString TTsNotifyingHash::Describe() const { return TTsHash::Describe() + u"\r\n\r\n" + Listeners().Describe(); }
 
 // ---- TTsThinHash ---------------------------------------------------------------------
 
@@ -621,8 +616,7 @@ bool TTsThinHash::ThinFind(std::u16string_view key, WideString* value, TObject**
     return found;
 }
 
-void TTsThinHash::DoFire(std::u16string_view event, const TTsCallbackList& listeners, TTsValue& result,
-                         TTsArgs args) {
+void TTsThinHash::DoFire(std::u16string_view event, const TTsCallbackList& listeners, TTsValue& result, TTsArgs args) {
     if (event != u"thn") {
         TTsNotifyingHash::DoFire(event, listeners, result, args);
         return;

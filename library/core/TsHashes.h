@@ -35,8 +35,7 @@ inline constexpr char16_t TsHashSeparator = u'\x01';
 
 class ETsHash : public ETessarine {
 public:
-    ETsHash(const TTsHash* hash, std::u16string_view format, FormatArgs args)
-        : ETessarine(format, args), Hash(hash) {}
+    ETsHash(const TTsHash* hash, std::u16string_view format, FormatArgs args) : ETessarine(format, args), Hash(hash) {}
     const TTsHash* Hash;  // borrowed
     TS_EXCEPTION(ETsHash)
 };
@@ -132,9 +131,9 @@ public:
         if (count > 0) entries_.reserve(static_cast<size_t>(count));
     }
 
-    bool Has(std::u16string_view key) const;    // "*": not empty
-    bool Remove(std::u16string_view key);       // "*": clears
-    int Count(std::u16string_view key) const;   // "*": all
+    bool Has(std::u16string_view key) const;   // "*": not empty
+    bool Remove(std::u16string_view key);      // "*": clears
+    int Count(std::u16string_view key) const;  // "*": all
     int Count() const { return static_cast<int>(entries_.size()); }
 
     void Find(std::u16string_view mask, TTsHashFind& state) const;
@@ -186,9 +185,7 @@ private:
         std::unique_ptr<TObject> Obj;
         int32_t PrevSame = -1, NextSame = -1;  // key chain, valid with the index
         std::u16string_view KeyView() const { return {Text.data(), KeyLen}; }
-        std::u16string_view ValueView() const {
-            return std::u16string_view(Text).substr(KeyLen + 1);
-        }
+        std::u16string_view ValueView() const { return std::u16string_view(Text).substr(KeyLen + 1); }
     };
     struct Chain {
         int32_t First = -1, Last = -1, Count = 0;
@@ -269,8 +266,7 @@ public:
 
     // Entries of one event are ordered by value text, the newest first among
     // equal texts. An earlier subscription with the same id to the event goes.
-    void Subscribe(std::u16string_view event, TTsCallbackId id, TTsCallback method,
-                   std::u16string_view valueText = {});
+    void Subscribe(std::u16string_view event, TTsCallbackId id, TTsCallback method, std::u16string_view valueText = {});
     // "*": every subscription with this id, of any event.
     bool Unsubscribe(std::u16string_view event, TTsCallbackId id);
     // The event's listeners in entry order; ETsHashTooManyCallbacks beyond 2048.
@@ -306,8 +302,7 @@ protected:
     void ListChanged(const TTsHashChangeInfo& change) override;
     // Calls the listeners for one of the change events; ETsHashBadEventToFire
     // for an event it does not know.
-    virtual void DoFire(std::u16string_view event, const TTsCallbackList& listeners, TTsValue& result,
-                        TTsArgs args);
+    virtual void DoFire(std::u16string_view event, const TTsCallbackList& listeners, TTsValue& result, TTsArgs args);
 
 private:
     mutable std::unique_ptr<TTsCallbacks> listeners_;
@@ -324,8 +319,7 @@ public:
 
 protected:
     TTsThinHash(bool sorted, TDuplicates duplicates) : TTsNotifyingHash(sorted, duplicates) {}
-    void DoFire(std::u16string_view event, const TTsCallbackList& listeners, TTsValue& result,
-                TTsArgs args) override;
+    void DoFire(std::u16string_view event, const TTsCallbackList& listeners, TTsValue& result, TTsArgs args) override;
 };
 
 }  // namespace ts

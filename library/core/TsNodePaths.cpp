@@ -310,7 +310,8 @@ void TTsNodeBaseFormulaFinder::SegmentsParsed() {
 
 void TTsNodeBaseFormulaFinder::ResetSegment(int i) {
     TTsNodeFinder::ResetSegment(i);
-    if (counters_.size() < static_cast<size_t>(SegmentCount())) counters_.assign(static_cast<size_t>(SegmentCount()), 0);
+    if (counters_.size() < static_cast<size_t>(SegmentCount()))
+        counters_.assign(static_cast<size_t>(SegmentCount()), 0);
     if (i >= 0 && i < SegmentCount()) counters_[static_cast<size_t>(i)] = 0;
 }
 
@@ -383,8 +384,9 @@ std::vector<TTsNodeBaseFormulaFinder::Term> TTsNodeBaseFormulaFinder::Parse(std:
             additive = op;
         } else if (additive) {
             char16_t a[] = {op, 0}, b[] = {additive, 0};
-            throw ETsBadNodeFindFormulaPrecedence(
-                this, path, u"%s operator in %s formula '%s' of path '%s' must go before %s.", {a, this, formula, path, b});
+            throw ETsBadNodeFindFormulaPrecedence(this, path,
+                                                  u"%s operator in %s formula '%s' of path '%s' must go before %s.",
+                                                  {a, this, formula, path, b});
         }
         pos = end + 1;
     }
@@ -404,12 +406,19 @@ int32_t TTsNodeBaseFormulaFinder::Run(const std::vector<Term>& terms, std::u16st
             v = idx < 0 ? N : Stack[static_cast<size_t>(idx)];
         }
         switch (t.Op) {
-            case u'+': acc = wrap(int64_t{acc} + v); break;
-            case u'-': acc = wrap(int64_t{acc} - v); break;
-            case u'*': acc = wrap(int64_t{acc} * v); break;
+            case u'+':
+                acc = wrap(int64_t{acc} + v);
+                break;
+            case u'-':
+                acc = wrap(int64_t{acc} - v);
+                break;
+            case u'*':
+                acc = wrap(int64_t{acc} * v);
+                break;
             default:
                 if (v == 0)
-                    throw ETsNodeFindFormulaDivByZero(this, PathText(), u"Division by zero in %s formula '%s' of path '%s'.",
+                    throw ETsNodeFindFormulaDivByZero(this, PathText(),
+                                                      u"Division by zero in %s formula '%s' of path '%s'.",
                                                       {this, formula, PathText()});
                 acc = wrap(int64_t{acc} / v);  // truncates toward zero
         }
@@ -421,7 +430,8 @@ int32_t TTsNodeBaseFormulaFinder::OperandValue(std::u16string_view operand, std:
     // An operand alone is a formula of one term; errors name the whole formula.
     std::u16string_view trimmed = TrimView(operand);
     if (trimmed.find_first_of(u"*+-/") != std::u16string_view::npos)
-        throw ETsBadNodeFindFormulaOperand(this, PathText(), u"Non-numeric operand '%s' in %s formula '%s' of path '%s'.",
+        throw ETsBadNodeFindFormulaOperand(this, PathText(),
+                                           u"Non-numeric operand '%s' in %s formula '%s' of path '%s'.",
                                            {trimmed, this, formula, PathText()});
     return Run(Parse(trimmed), formula);
 }

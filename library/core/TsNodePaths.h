@@ -47,11 +47,11 @@ public:
     TS_EXCEPTION(ETsNodeFind)
 };
 
-#define TS_NODE_FIND_ERROR(Name)                  \
-    class Name : public ETsNodeFind {             \
-    public:                                       \
-        using ETsNodeFind::ETsNodeFind;           \
-        TS_EXCEPTION(Name)                        \
+#define TS_NODE_FIND_ERROR(Name)        \
+    class Name : public ETsNodeFind {   \
+    public:                             \
+        using ETsNodeFind::ETsNodeFind; \
+        TS_EXCEPTION(Name)              \
     };
 TS_NODE_FIND_ERROR(ETsNodeFinderNotInitialized)
 TS_NODE_FIND_ERROR(ETsLastNodePathAppends)

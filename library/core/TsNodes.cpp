@@ -35,7 +35,8 @@ ETsMakingNodeParentNil::ETsMakingNodeParentNil(const TTsTreeNode* node)
 
 ETsMakingLoopingTree::ETsMakingLoopingTree(const TTsTreeNode* node, const TTsTreeNode* oldParent,
                                            const TTsTreeNode* newParent)
-    : ETsTreeNode(node, u"Attempted to create recursive tree by moving %s from %s to %s.", {node, oldParent, newParent}),
+    : ETsTreeNode(node, u"Attempted to create recursive tree by moving %s from %s to %s.",
+                  {node, oldParent, newParent}),
       OldParent(oldParent),
       NewParent(newParent) {}
 
@@ -116,14 +117,13 @@ WideString TTsProperties::ItemText(int index, std::u16string_view contPrefix) co
 
 // ---- TTsSingleNode ----------------------------------------------------------------
 
-TTsSingleNode::TTsSingleNode(WideString name)
-    : name_(std::move(name)) {}
+TTsSingleNode::TTsSingleNode(WideString name) : name_(std::move(name)) {}
 
 TTsSingleNode::~TTsSingleNode() = default;
 
 WideString TTsSingleNode::Describe() const {
-    WideString s = TTsObject::Describe() + u" " + name_ + u" l" + IntToStr(listeners_ ? listeners_->Count() : 0) + u" p" +
-                   IntToStr(props_.Count());
+    WideString s = TTsObject::Describe() + u" " + name_ + u" l" + IntToStr(listeners_ ? listeners_->Count() : 0) +
+                   u" p" + IntToStr(props_.Count());
     // Only a stored "source": describing must not call out to listeners.
     int i = props_.IndexOf(u"source");
     if (const TTsProperty* src = i >= 0 ? props_.ByIndex(i) : nullptr; src && src->Value.Has(vkString | vkInt)) {
@@ -189,14 +189,14 @@ void TTsTreeNodeChildren::ListChanged(const TTsHashChangeInfo& c) {
                 listeners.Notify(u"skey", *child, args, unused);
             }
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
 // ---- TTsTreeNode: life ----------------------------------------------------------------
 
-TTsTreeNode::TTsTreeNode(WideString name)
-    : TTsSingleNode(std::move(name)), children_(*this) {}
+TTsTreeNode::TTsTreeNode(WideString name) : TTsSingleNode(std::move(name)), children_(*this) {}
 
 TTsTreeNode::~TTsTreeNode() { DismantleSubtree(); }
 
@@ -395,9 +395,7 @@ TTsTreeNode* TTsTreeNode::LastChild(std::u16string_view name) const {
     return i < 0 ? nullptr : children_.Child(i);
 }
 
-WideString TTsTreeNode::DescribeSelf() const {
-    return TTsSingleNode::Describe() + u" c" + IntToStr(children_.Count());
-}
+WideString TTsTreeNode::DescribeSelf() const { return TTsSingleNode::Describe() + u" c" + IntToStr(children_.Count()); }
 
 WideString TTsTreeNode::Describe() const {
     // Iterative: a long chain of parents must not deepen the stack.

@@ -62,9 +62,9 @@ WideString TTsPrecompiledCondExpr::ExpressionText() const {
     return s;
 }
 
-#define TS_MATCHER_BUILD(Name)                                               \
-    void Name::BuildItems(TCompiledRPN& list) {                              \
-        TTsPrecompiledCondExpr::BuildItems(list);                            \
+#define TS_MATCHER_BUILD(Name)                                                \
+    void Name::BuildItems(TCompiledRPN& list) {                               \
+        TTsPrecompiledCondExpr::BuildItems(list);                             \
         list.Add(std::make_unique<TRpnVariable>(WideString(FunctionName()))); \
     }
 TS_MATCHER_BUILD(TCdExact)

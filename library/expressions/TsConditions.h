@@ -94,15 +94,15 @@ private:
     std::shared_ptr<const TCompiledRPN> items_;
 };
 
-#define TS_MATCHER_CONDITION(Name, Function)                                      \
-    class Name : public TTsPrecompiledCondExpr {                                  \
-        TS_CLASS(Name)                                                            \
-    public:                                                                       \
-        using TTsPrecompiledCondExpr::TTsPrecompiledCondExpr;                     \
-        std::u16string_view FunctionName() const override { return Function; }   \
-                                                                                  \
-    protected:                                                                    \
-        void BuildItems(TCompiledRPN& list) override;                             \
+#define TS_MATCHER_CONDITION(Name, Function)                                   \
+    class Name : public TTsPrecompiledCondExpr {                               \
+        TS_CLASS(Name)                                                         \
+    public:                                                                    \
+        using TTsPrecompiledCondExpr::TTsPrecompiledCondExpr;                  \
+        std::u16string_view FunctionName() const override { return Function; } \
+                                                                               \
+    protected:                                                                 \
+        void BuildItems(TCompiledRPN& list) override;                          \
     };
 TS_MATCHER_CONDITION(TCdExact, u"cmp_eq")
 TS_MATCHER_CONDITION(TCdSpaces, u"cmp_space")
@@ -139,9 +139,9 @@ struct TTsCondition {
 
 enum class TTsCondParseStatus {
     Ok,
-    NoCondition,       // the text is empty or blank
-    BareNegation,      // "!" with nothing after it
-    UnknownOperator,   // the operator is not in the table
+    NoCondition,      // the text is empty or blank
+    BareNegation,     // "!" with nothing after it
+    UnknownOperator,  // the operator is not in the table
 };
 
 struct TTsCondParseResult {
@@ -159,12 +159,12 @@ TTsCondParseResult ParseCondition(std::u16string_view text, const TTsConditions&
 // What a condition is evaluated against.
 struct TTsCondEnvironment {
     TTsOptions Options;
-    TTsTreeNode* BaseNode = nullptr;         // references are relative to it
-    TStream* Input = nullptr;                // read from its position, advanced by what matched
-    TTsExprModelNode* ModelNode = nullptr;   // during modelling
-    TTsNodeFinder* NodeFinder = nullptr;     // during modelling
-    TTsFunctions* Functions = nullptr;       // none: the default registry
-    TTsErrorEvent OnError;                   // receives node-reference failures when set
+    TTsTreeNode* BaseNode = nullptr;        // references are relative to it
+    TStream* Input = nullptr;               // read from its position, advanced by what matched
+    TTsExprModelNode* ModelNode = nullptr;  // during modelling
+    TTsNodeFinder* NodeFinder = nullptr;    // during modelling
+    TTsFunctions* Functions = nullptr;      // none: the default registry
+    TTsErrorEvent OnError;                  // receives node-reference failures when set
 };
 
 // A ready evaluation object for the condition (nullptr without a class).

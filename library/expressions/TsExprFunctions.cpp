@@ -126,8 +126,7 @@ bool TTsFunction::Run() {
 }
 
 void TTsFunction::TransformBufferedCallback(char*, int64_t) {
-    throw EMethodNotFound(u"%s must implement TransformBufferedCallback when using TransformBuffered.",
-                          {ClassName()});
+    throw EMethodNotFound(u"%s must implement TransformBufferedCallback when using TransformBuffered.", {ClassName()});
 }
 
 TTsRpnValueEx& TTsFunction::PopArgument() {
@@ -509,9 +508,14 @@ void TFnToInt::Execute() {
     switch (b.size()) {
         case 1:
         case 2:
-        case 4: n = static_cast<double>(u); break;
-        case 8: n = static_cast<double>(static_cast<int64_t>(u)); break;
-        default: throw ETsBadExprStringToIntLength(&Expression(), b);
+        case 4:
+            n = static_cast<double>(u);
+            break;
+        case 8:
+            n = static_cast<double>(static_cast<int64_t>(u));
+            break;
+        default:
+            throw ETsBadExprStringToIntLength(&Expression(), b);
     }
     Target().AssignNum(n);
 }

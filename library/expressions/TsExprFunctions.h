@@ -135,14 +135,14 @@ protected:
     virtual void Transform(WideString& text, RawByteString& bytes) = 0;
 };
 
-#define TS_FUNCTION(Name, Base)                      \
-    class Name : public Base {                       \
-        TS_CLASS(Name)                               \
-    public:                                          \
-        using Base::Base;                            \
-                                                     \
-    protected:                                       \
-        void Execute() override;                     \
+#define TS_FUNCTION(Name, Base)  \
+    class Name : public Base {   \
+        TS_CLASS(Name)           \
+    public:                      \
+        using Base::Base;        \
+                                 \
+    protected:                   \
+        void Execute() override; \
     };
 
 TS_FUNCTION(TFnSiblings, TTsFunction)
@@ -214,14 +214,14 @@ protected:
     uint8_t CombineByte(uint8_t a, uint8_t b) const override { return a ^ b; }
 };
 
-#define TS_STRING_FUNC(Name)                                               \
-    class Name : public TStringFunc {                                      \
-        TS_CLASS(Name)                                                     \
-    public:                                                                \
-        using TStringFunc::TStringFunc;                                    \
-                                                                           \
-    protected:                                                             \
-        void Transform(WideString& text, RawByteString& bytes) override;   \
+#define TS_STRING_FUNC(Name)                                             \
+    class Name : public TStringFunc {                                    \
+        TS_CLASS(Name)                                                   \
+    public:                                                              \
+        using TStringFunc::TStringFunc;                                  \
+                                                                         \
+    protected:                                                           \
+        void Transform(WideString& text, RawByteString& bytes) override; \
     };
 TS_STRING_FUNC(TFnReverse)
 TS_STRING_FUNC(TFnLowerCase)
@@ -229,14 +229,14 @@ TS_STRING_FUNC(TFnUpperCase)
 TS_STRING_FUNC(TFnInvertCase)
 #undef TS_STRING_FUNC
 
-#define TS_MATCHER(Name)                                                    \
-    class Name : public TFnStreamMatcher {                                  \
-        TS_CLASS(Name)                                                      \
-    public:                                                                 \
-        using TFnStreamMatcher::TFnStreamMatcher;                           \
-                                                                            \
-    protected:                                                              \
-        bool Match(TStream& input, std::string_view v) override;            \
+#define TS_MATCHER(Name)                                         \
+    class Name : public TFnStreamMatcher {                       \
+        TS_CLASS(Name)                                           \
+    public:                                                      \
+        using TFnStreamMatcher::TFnStreamMatcher;                \
+                                                                 \
+    protected:                                                   \
+        bool Match(TStream& input, std::string_view v) override; \
     };
 TS_MATCHER(TFnCmpExact)
 TS_MATCHER(TFnCmpSpaces)

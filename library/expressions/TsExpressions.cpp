@@ -513,14 +513,29 @@ bool TTsExpression::ResolveOperatorToken(TRpnValueStack& stack, std::u16string_v
     enum Op { Add, Sub, Mul, Div, Less, More, LessEq, MoreEq, Eq, NotEq, None } op = None;
     if (n.size() == 1) {
         switch (n[0]) {
-            case u'+': op = Add; break;
-            case u'-': op = Sub; break;
-            case u'*': op = Mul; break;
-            case u'/': op = Div; break;
-            case u'<': op = Less; break;
-            case u'>': op = More; break;
-            case u'=': op = Eq; break;
-            default: break;
+            case u'+':
+                op = Add;
+                break;
+            case u'-':
+                op = Sub;
+                break;
+            case u'*':
+                op = Mul;
+                break;
+            case u'/':
+                op = Div;
+                break;
+            case u'<':
+                op = Less;
+                break;
+            case u'>':
+                op = More;
+                break;
+            case u'=':
+                op = Eq;
+                break;
+            default:
+                break;
         }
     } else if (n == u"<=") {
         op = LessEq;
@@ -544,18 +559,33 @@ bool TTsExpression::ResolveOperatorToken(TRpnValueStack& stack, std::u16string_v
     double b = stack.PopInt();
     double a = stack.PopInt();
     switch (op) {
-        case Add: value = TRpnScalar::FromNum(a + b); break;
-        case Sub: value = TRpnScalar::FromNum(a - b); break;
-        case Mul: value = TRpnScalar::FromNum(a * b); break;
+        case Add:
+            value = TRpnScalar::FromNum(a + b);
+            break;
+        case Sub:
+            value = TRpnScalar::FromNum(a - b);
+            break;
+        case Mul:
+            value = TRpnScalar::FromNum(a * b);
+            break;
         case Div:
             if (b == 0) throw ERpnDivisionByZero(u"Division by zero in an RPN expression.");
             value = TRpnScalar::FromNum(a / b);
             break;
-        case Less: value = TRpnScalar::FromBool(a < b); break;
-        case More: value = TRpnScalar::FromBool(a > b); break;
-        case LessEq: value = TRpnScalar::FromBool(a <= b); break;
-        case MoreEq: value = TRpnScalar::FromBool(a >= b); break;
-        default: break;
+        case Less:
+            value = TRpnScalar::FromBool(a < b);
+            break;
+        case More:
+            value = TRpnScalar::FromBool(a > b);
+            break;
+        case LessEq:
+            value = TRpnScalar::FromBool(a <= b);
+            break;
+        case MoreEq:
+            value = TRpnScalar::FromBool(a >= b);
+            break;
+        default:
+            break;
     }
     return true;
 }

@@ -309,9 +309,9 @@ public:
     ~TTsExpression() override;
 
     WideString Text;
-    TTsTreeNode* BaseNode = nullptr;      // borrowed
-    TStream* Stream = nullptr;            // borrowed: the input; matching starts at its position
-    TRpnScalar Result;                    // of the last successful evaluation
+    TTsTreeNode* BaseNode = nullptr;  // borrowed
+    TStream* Stream = nullptr;        // borrowed: the input; matching starts at its position
+    TRpnScalar Result;                // of the last successful evaluation
     TTsExpressionResult ExpressionResult;
     TTsExprModelNode* ModelNode = nullptr;  // borrowed; set during modelling
     TTsNodeFinder* NodeFinder = nullptr;    // borrowed; resolves references during modelling

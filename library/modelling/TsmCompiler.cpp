@@ -12,9 +12,7 @@ TTsmCompiler::TTsmCompiler() = default;
 // to the records, before the table, and the table before the machine.
 TTsmCompiler::~TTsmCompiler() = default;
 
-const TTsmNodeClassList& TTsmCompiler::NodeClassList() const {
-    return NodeClasses ? *NodeClasses : TsmNodeClasses();
-}
+const TTsmNodeClassList& TTsmCompiler::NodeClassList() const { return NodeClasses ? *NodeClasses : TsmNodeClasses(); }
 
 const TTsConditions& TTsmCompiler::ConditionList() const {
     if (NodeClasses && CondOperators) return *CondOperators;

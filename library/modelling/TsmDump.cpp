@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "library/modelling/TsmCompiler.h"
-#include "library/text/TsStreamers.h"
 #include "library/script/charset/Charsets.h"
+#include "library/text/TsStreamers.h"
 #include "support/Strings.h"
 
 namespace ts {

@@ -96,15 +96,15 @@ ETsmTooDeep::ETsmTooDeep(const TTsmCompiler* compiler, int32_t limit, const TTsm
                     {limit, node->NodeText(), input}),
       Node(node) {}
 
-ETsmNoProgress::ETsmNoProgress(const TTsmCompiler* compiler, int32_t count, const TTsmNode* node,
-                               const TTsmNode* child, const WideString& input)
-    : ETsmModelling(compiler,
-                    u"Child nodes have matched %d times in a row without consuming input. Node: %s, last matched "
-                    u"child: %s, condition: %s, input: %s.",
-                    {count, node->NodeText(), child->NodeText(),
-                     child->Props.Cond.IsSet() ? u"'" + compiler->ConditionText(child->Props.Cond) + u"'"
-                                               : WideString(u"<none>"),
-                     input}),
+ETsmNoProgress::ETsmNoProgress(const TTsmCompiler* compiler, int32_t count, const TTsmNode* node, const TTsmNode* child,
+                               const WideString& input)
+    : ETsmModelling(
+          compiler,
+          u"Child nodes have matched %d times in a row without consuming input. Node: %s, last matched "
+          u"child: %s, condition: %s, input: %s.",
+          {count, node->NodeText(), child->NodeText(),
+           child->Props.Cond.IsSet() ? u"'" + compiler->ConditionText(child->Props.Cond) + u"'" : WideString(u"<none>"),
+           input}),
       Node(node),
       Child(child) {}
 
@@ -205,8 +205,7 @@ void TTsmCompiler::PopInput() {
     TTsmInputStack::Entry e = InputStack.Pop();
     // The caller's stream stays the caller's; the slicer already reads it.
     if (!e.Owned) return;
-    if (Slicer)
-        Slicer->AddStream(std::move(e.Owned));
+    if (Slicer) Slicer->AddStream(std::move(e.Owned));
 }
 
 int64_t TTsmCompiler::GlobalOffset(int64_t offset) const {
@@ -322,8 +321,8 @@ void SetSpan(TTsmNode& node, const TTsmSpan& span, std::u16string_view name, std
     TTsmCompiler& c = *node.Compiler;
     SetProp(*node.Result, name, TTsmSlicer::MakeSpan(span.Offset, span.Length, span.Stream), fresh);
     const int64_t global = c.GlobalOffset(span.Offset);
-    SetProp(*node.Result, globalName,
-            TTsmSlicer::MakeSpan(static_cast<int32_t>(global), span.Length, &c.BaseInput()), fresh);
+    SetProp(*node.Result, globalName, TTsmSlicer::MakeSpan(static_cast<int32_t>(global), span.Length, &c.BaseInput()),
+            fresh);
 }
 
 // The MatchCounts of the node's parent, grandparent, ... below the root:
@@ -403,9 +402,9 @@ TCondOutcome TestCondition(TTsmNode& parent, TTsmNode& child, TStream& in) {
     LoadCounters(rs.Finder, child);
     const TTsValue v = e.EvaluateValue();
     if (!v.Has(vkBool))
-        throw At(ETsmBadConditionResultType(
-                     &child, u"Condition %s evaluated to a non-boolean value '%s'. Node: %s, input: %s.",
-                     {cond.Operator->Name, ValueText(v), child.NodeText(), TsmInputText(&in)}),
+        throw At(ETsmBadConditionResultType(&child,
+                                            u"Condition %s evaluated to a non-boolean value '%s'. Node: %s, input: %s.",
+                                            {cond.Operator->Name, ValueText(v), child.NodeText(), TsmInputText(&in)}),
                  c.GlobalOffset(in.Position()));
     if (v.Bool != cond.Negated) return TCondOutcome::Matched;
     return child.Props.Order == 0 && !child.Props.IsOnce ? TCondOutcome::Mismatch : TCondOutcome::OrderedMismatch;
@@ -677,10 +676,11 @@ void TTsmRoot::Finish(const Exception* error) {
     const int64_t pos = in.Position();
     const int64_t size = in.Size();
     if (pos < size)
-        Compiler->HandleError(At(std::make_unique<ETsmInputLeft>(
-                                     Compiler, u"Modelling has stopped at offset %.4Xh leaving %d bytes in the input stream.",
-                                     FormatArgs{pos, size - pos}),
-                                 Compiler->GlobalOffset(pos)));
+        Compiler->HandleError(
+            At(std::make_unique<ETsmInputLeft>(
+                   Compiler, u"Modelling has stopped at offset %.4Xh leaving %d bytes in the input stream.",
+                   FormatArgs{pos, size - pos}),
+               Compiler->GlobalOffset(pos)));
 }
 
 // The root's result survives a failed run.

@@ -107,16 +107,16 @@ public:
 // What the compiler keeps only while a run lasts: things made once per run
 // and reused for every test, so that trying a node allocates little.
 struct TTsmRunState {
-    TTsOptions Options;        // the compiler's, with a detected line break when it had none
-    RawByteString LineBreak;   // Options.LineBreak as bytes, for LINE
-    int32_t Depth = 0;         // nodes being modelled inside each other
+    TTsOptions Options;       // the compiler's, with a detected line break when it had none
+    RawByteString LineBreak;  // Options.LineBreak as bytes, for LINE
+    int32_t Depth = 0;        // nodes being modelled inside each other
     TTsmExprModelNode ExprNode;
     TTsNodeFormulaFinder Finder;
     // Condition objects by node ID, made on first use.
     std::vector<std::unique_ptr<TTsCondExpression>> Conditions;
     // By node ID: 0 not looked at, 1 the path is one plain name, 2 it needs the finder.
     std::vector<int8_t> PathKinds;
-    RawByteString LineBytes;   // LINE's read buffer, reused
+    RawByteString LineBytes;  // LINE's read buffer, reused
     // Result nodes created by the nodes being modelled, oldest first: a
     // failed node frees everything created since its run began, also what
     // earlier successes of its children made.

@@ -18,11 +18,11 @@ namespace ts {
 class TTsmFarthestFailure {
 public:
     struct TTried {
-        TMmID ID = MmNoID;    // the node's record in the compiler's Table
-        WideString Name;      // the model node's name, may be empty
-        WideString Cond;      // its condition as the dump writes it; empty for none
-        WideString Source;    // "file:line" of its model line, or empty
-        WideString Reason;    // the mismatch's class name
+        TMmID ID = MmNoID;  // the node's record in the compiler's Table
+        WideString Name;    // the model node's name, may be empty
+        WideString Cond;    // its condition as the dump writes it; empty for none
+        WideString Source;  // "file:line" of its model line, or empty
+        WideString Reason;  // the mismatch's class name
     };
     struct TModelled {
         TMmID ID = MmNoID;

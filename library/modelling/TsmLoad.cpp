@@ -1,8 +1,8 @@
 // The loading pass: every tree node becomes a defined merge node with its
 // compiled record, its condition parsed and its merge references listed.
-#include "library/modelling/TsmCompiler.h"
 #include <unordered_map>
 
+#include "library/modelling/TsmCompiler.h"
 #include "support/Strings.h"
 
 namespace ts {

@@ -71,7 +71,8 @@ void TTsmMergeMachine::AddMergeRefs(TMmNode& node, std::u16string_view text, boo
     size_t start = 0;
     for (;;) {
         const size_t end = text.find(u'\0', start);
-        std::u16string_view item = text.substr(start, end == std::u16string_view::npos ? text.size() - start : end - start);
+        std::u16string_view item =
+            text.substr(start, end == std::u16string_view::npos ? text.size() - start : end - start);
         const bool nonConsuming = !item.empty() && item.front() == u'.';
         if (nonConsuming) item.remove_prefix(1);
         auto ref = std::make_unique<TMmNode>();

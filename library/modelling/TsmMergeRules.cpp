@@ -106,8 +106,8 @@ void TTsmMergeMachine::SettleMessageSummary(TMmID id) {
         const TMmNode& child = Merged[children.ID(i)];
         const TTsmProps& props = InfoOf(child).Props;
         // Recomputing is harmless where the guess was right.
-        guessed = props.NodeClass && props.NodeClass->IsTerminal == &TTsmUserMessage::IsTerminal &&
-                  !child.Children.IsEmpty();
+        guessed =
+            props.NodeClass && props.NodeClass->IsTerminal == &TTsmUserMessage::IsTerminal && !child.Children.IsEmpty();
     }
     if (!guessed) return;
     TTsmChildSummary summary;

@@ -79,18 +79,34 @@ TTsmLineProps::TTsmLineProps(const TTsProperties& props) {
             return true;
         };
         switch (name.size()) {
-            case 5: is(u"mPath", Path) || is(u"mCond", Cond); break;
-            case 6: is(u"source", Source) || is(u"mOrder", Order); break;
-            case 7: is(ModelFlagNames[fOnce], Flags[fOnce]); break;
-            case 8: is(u"mMergesL", MergesL) || is(u"mMergesR", MergesR); break;
-            case 11: is(ModelFlagNames[fResetter], Flags[fResetter]) || is(ModelFlagNames[fOptional], Flags[fOptional]); break;
-            case 12: is(ModelFlagNames[fTentative], Flags[fTentative]); break;
+            case 5:
+                is(u"mPath", Path) || is(u"mCond", Cond);
+                break;
+            case 6:
+                is(u"source", Source) || is(u"mOrder", Order);
+                break;
+            case 7:
+                is(ModelFlagNames[fOnce], Flags[fOnce]);
+                break;
+            case 8:
+                is(u"mMergesL", MergesL) || is(u"mMergesR", MergesR);
+                break;
+            case 11:
+                is(ModelFlagNames[fResetter], Flags[fResetter]) || is(ModelFlagNames[fOptional], Flags[fOptional]);
+                break;
+            case 12:
+                is(ModelFlagNames[fTentative], Flags[fTentative]);
+                break;
             case 13:
-                is(ModelFlagNames[fOffContext], Flags[fOffContext]) || is(ModelFlagNames[fInheriting], Flags[fInheriting]) ||
+                is(ModelFlagNames[fOffContext], Flags[fOffContext]) ||
+                    is(ModelFlagNames[fInheriting], Flags[fInheriting]) ||
                     is(ModelFlagNames[fPrepending], Flags[fPrepending]);
                 break;
-            case 15: is(ModelFlagNames[fNonConsuming], Flags[fNonConsuming]); break;
-            default: break;
+            case 15:
+                is(ModelFlagNames[fNonConsuming], Flags[fNonConsuming]);
+                break;
+            default:
+                break;
         }
     }
 }

@@ -32,7 +32,7 @@ inline constexpr std::u16string_view TsmImplicitSource = u"implicit";
 // A compiled node condition; Operator nil means the node has none.
 struct TTsmCondition {
     bool Negated = false;
-    TRpnScalar Value;               // prepared by the operator class
+    TRpnScalar Value;  // prepared by the operator class
     TTsCondClass Operator = nullptr;
     // A matcher's item list, built once when the condition is compiled.
     std::shared_ptr<const TCompiledRPN> Items;
@@ -240,11 +240,11 @@ public:
     TS_EXCEPTION(ETsmCompiling)
 };
 
-#define TS_TSM_ERROR(Name, Parent, Owner)                                                                  \
-    class Name : public Parent {                                                                            \
-    public:                                                                                                 \
+#define TS_TSM_ERROR(Name, Parent, Owner)                                                                      \
+    class Name : public Parent {                                                                               \
+    public:                                                                                                    \
         Name(const Owner* owner, std::u16string_view format, FormatArgs args) : Parent(owner, format, args) {} \
-        TS_EXCEPTION(Name)                                                                                  \
+        TS_EXCEPTION(Name)                                                                                     \
     };
 
 TS_TSM_ERROR(ETsmDoubleCompile, ETsmCompiling, TTsmCompiler)

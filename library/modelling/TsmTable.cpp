@@ -12,8 +12,8 @@ void TTsmCompiler::BuildTable(const TMmList& nodes) {
         const TMmNode* node = nodes.Items(i);
         if (!node) continue;
         const TMmNode* owner = i < Machine->Merged.Count() && Machine->Merged.Items(i) ? Machine->Merged.Items(i)
-                               : i < Machine->Defined.Count()                        ? Machine->Defined.Items(i)
-                                                                                     : node;
+                               : i < Machine->Defined.Count()                          ? Machine->Defined.Items(i)
+                                                                                       : node;
         std::unique_ptr<TTsmNodeInfo> info = Machine->TakeInfo(Machine->InfoOf(*owner));
         TTsmProps& props = info->Props;
         props.ID = i;

@@ -157,11 +157,16 @@ void TTsScriptLoad::ReadVersions(TTsmSlicer& slicer, const TTsTreeNode& header, 
             uint8_t op = voGreaterEq;
             if (before) {
                 const WideString& name = before->Name();
-                if (name == u"lessEq") op = voLessEq;
-                else if (name == u"less") op = voLess;
-                else if (name == u"more") op = voGreater;
-                else if (name == u"eq") op = voEqual;
-                else if (name == u"notEq") op = voNotEqual;
+                if (name == u"lessEq")
+                    op = voLessEq;
+                else if (name == u"less")
+                    op = voLess;
+                else if (name == u"more")
+                    op = voGreater;
+                else if (name == u"eq")
+                    op = voEqual;
+                else if (name == u"notEq")
+                    op = voNotEqual;
             }
             versions.Add(op, TTsVersions::Parse(SpanText(slicer, child, u"inner")));
         }
@@ -198,7 +203,8 @@ void TTsScriptLoad::ReadResult(TTsmSlicer& slicer) {
 
     const WideString preamble = text(u"header\\preamble", u"inner");
     const size_t first = preamble.find_first_not_of(u"\r\n");
-    s.Preamble = first == WideString::npos ? WideString() : preamble.substr(first, preamble.find_last_not_of(u"\r\n") + 1 - first);
+    s.Preamble = first == WideString::npos ? WideString()
+                                           : preamble.substr(first, preamble.find_last_not_of(u"\r\n") + 1 - first);
 
     s.LangLines.Clear();
     if (const TTsTreeNode* lines = root ? root->FirstOnPath(u"header\\lang\\lines") : nullptr) {
@@ -215,8 +221,7 @@ void TTsScriptLoad::ReadResult(TTsmSlicer& slicer) {
         const TTsTreeNode& node = *sections->ChildByIndex(i);
         const WideString& name = node.Name();
         if (name == u"section") {
-            const WideString title =
-                s.ToEnglish(Trim(SpanText(slicer, node.FirstChild(u"title"), u"inner")));
+            const WideString title = s.ToEnglish(Trim(SpanText(slicer, node.FirstChild(u"title"), u"inner")));
             const TTsSectionKind kind = TTsScript::KindOfTitle(title);
             section = kind == lsOther ? &s.AddCustom(title) : &s.AddStandard(kind);
             sub = &section->FirstSubsection();
@@ -271,14 +276,16 @@ void TTsScript::Load(TStream& stream, const WideString& fileName, bool keepResul
         char head[LineBreakSniffSize];
         const int64_t n = stream.Read(head, LineBreakSniffSize);
         stream.Seek(start, TSeekOrigin::soBeginning);
-        detectedLineBreak_ = TTsTextStreamer::DetectLineBreak(Latin1ToWide(std::string_view(head, static_cast<size_t>(n))));
+        detectedLineBreak_ =
+            TTsTextStreamer::DetectLineBreak(Latin1ToWide(std::string_view(head, static_cast<size_t>(n))));
         Options.LineBreak = detectedLineBreak_;
     }
 
     std::unique_ptr<TTsmCompiler> compiler = LoadCanonicalModel(u"Script");
     compiler->Options = Options;
     TTsScriptLoad load(*this, *compiler, stream);
-    compiler->Functions->RegisterHandler(u"checkVersion", [&load](TTsFuncContext& ctx) { return load.CheckVersion(ctx); });
+    compiler->Functions->RegisterHandler(u"checkVersion",
+                                         [&load](TTsFuncContext& ctx) { return load.CheckVersion(ctx); });
     compiler->Functions->RegisterHandler(u"convertCharset",
                                          [&load](TTsFuncContext& ctx) { return load.ConvertCharset(ctx); });
     try {

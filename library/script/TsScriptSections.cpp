@@ -15,8 +15,12 @@ struct TKindInfo {
     std::u16string_view Name;
 };
 constexpr TKindInfo KindTable[] = {
-    {u"Model", u"lsModel"},   {u"Tree", u"lsTree"},       {u"Option", u"lsOptions"},
-    {u"Sample", u"lsSample"}, {u"Description", u"lsDescription"}, {u"", u"lsOther"},
+    {u"Model", u"lsModel"},
+    {u"Tree", u"lsTree"},
+    {u"Option", u"lsOptions"},
+    {u"Sample", u"lsSample"},
+    {u"Description", u"lsDescription"},
+    {u"", u"lsOther"},
 };
 
 bool IsCrLf(char16_t c) { return c == u'\r' || c == u'\n'; }
@@ -102,8 +106,7 @@ ETsLaterScriptVersion::ETsLaterScriptVersion(const TTsScript* script, TTsVersion
 
 // ---- TTsSubsection ----------------------------------------------------------------
 
-TTsSubsection::TTsSubsection(TTsSection& section, WideString title)
-    : section_(&section), title_(std::move(title)) {}
+TTsSubsection::TTsSubsection(TTsSection& section, WideString title) : section_(&section), title_(std::move(title)) {}
 
 void TTsSubsection::SetText(std::u16string_view text) { text_.assign(StripCrLf(text)); }
 

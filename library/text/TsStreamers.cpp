@@ -11,7 +11,7 @@ namespace ts {
 namespace {
 
 constexpr std::u16string_view kCapabilityNames[] = {u"lsRead",     u"lsWrite",  u"lsCompressed",
-                                                   u"lsChecksum", u"lsBinary", u"lsUnambiguous"};
+                                                    u"lsChecksum", u"lsBinary", u"lsUnambiguous"};
 
 bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 bool IsAsciiAlnum(char16_t c) { return IsAsciiDigit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
@@ -43,15 +43,20 @@ int32_t IntegerPrefix(std::u16string_view s) {
     for (; i < s.size(); ++i) {
         char16_t c = s[i];
         unsigned d;
-        if (IsAsciiDigit(c)) d = c - u'0';
-        else if (hex && c >= u'a' && c <= u'f') d = c - u'a' + 10;
-        else if (hex && c >= u'A' && c <= u'F') d = c - u'A' + 10;
-        else break;
+        if (IsAsciiDigit(c))
+            d = c - u'0';
+        else if (hex && c >= u'a' && c <= u'f')
+            d = c - u'a' + 10;
+        else if (hex && c >= u'A' && c <= u'F')
+            d = c - u'A' + 10;
+        else
+            break;
         uint64_t next = v * (hex ? 16 : 10) + d;
         if (next > limit) break;
         v = next;
     }
-    int64_t value = hex ? static_cast<int64_t>(static_cast<int32_t>(static_cast<uint32_t>(v))) : static_cast<int64_t>(v);
+    int64_t value =
+        hex ? static_cast<int64_t>(static_cast<int32_t>(static_cast<uint32_t>(v))) : static_cast<int64_t>(v);
     return static_cast<int32_t>(negative ? -value : value);
 }
 
@@ -266,8 +271,10 @@ bool TTsmNativeStreamer::ParseLine() {
         WideString expanded;
         expanded.reserve(line_.size() + 8);
         for (char16_t c : line_) {
-            if (c == u'\t') expanded += u"  ";
-            else expanded += c;
+            if (c == u'\t')
+                expanded += u"  ";
+            else
+                expanded += c;
         }
         line_ = std::move(expanded);
     }
@@ -275,7 +282,8 @@ bool TTsmNativeStreamer::ParseLine() {
     if (StartsWith(rest, u';')) return true;
 
     size_t indent = line_.size() - rest.size();
-    if (indent % 2 != 0) Fail(u"wrong indentation - must be even to 2, got " + IntToStr(static_cast<int64_t>(indent)) + u" spaces");
+    if (indent % 2 != 0)
+        Fail(u"wrong indentation - must be even to 2, got " + IntToStr(static_cast<int64_t>(indent)) + u" spaces");
     Props.Level = static_cast<int32_t>(std::min<size_t>(indent / 2, INT32_MAX));
 
     // One space-delimited token off the front; the rest loses its leading blanks.
@@ -381,8 +389,10 @@ void TTsmNativeStreamer::ProcessItems() {
     Props.IsNonConsuming = nonConsuming[main];
     if (Props.IsOffContext) {
         // An off-context node inherits unless "@" says otherwise.
-        if (StartsWith(name, u'@')) name.remove_prefix(1);
-        else Props.IsInheriting = true;
+        if (StartsWith(name, u'@'))
+            name.remove_prefix(1);
+        else
+            Props.IsInheriting = true;
         addMerges(Props.MergesL, 0, main);
         addMerges(Props.MergesR, main + 1, items_.size());
     } else {

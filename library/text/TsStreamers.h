@@ -252,16 +252,16 @@ public:
 
 // The eight flag properties of a model line, in their table's order: the
 // contract between the readers, the compiler and the compiled dump.
-inline constexpr std::u16string_view ModelFlagNames[8] = {u"mIsResetter",   u"mIsOptional",   u"mIsTentative",
-                                                          u"mIsOnce",       u"mIsOffContext", u"mIsInheriting",
+inline constexpr std::u16string_view ModelFlagNames[8] = {u"mIsResetter",   u"mIsOptional",    u"mIsTentative",
+                                                          u"mIsOnce",       u"mIsOffContext",  u"mIsInheriting",
                                                           u"mIsPrepending", u"mIsNonConsuming"};
 
 // Writes a line record's flags (any record with the eight Is... members) as
 // Boolean properties.
 template <class Record>
 void WriteModelFlags(TTsProperties& props, const Record& r) {
-    const bool flags[8] = {r.IsResetter,    r.IsOptional,    r.IsTentative,  r.IsOnce,
-                           r.IsOffContext,  r.IsInheriting,  r.IsPrepending, r.IsNonConsuming};
+    const bool flags[8] = {r.IsResetter,   r.IsOptional,   r.IsTentative,  r.IsOnce,
+                           r.IsOffContext, r.IsInheriting, r.IsPrepending, r.IsNonConsuming};
     for (int i = 0; i < 8; ++i) props.SetValue(ModelFlagNames[i], TTsValue::FromBool(flags[i]));
 }
 

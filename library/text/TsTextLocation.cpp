@@ -59,8 +59,7 @@ TTsTextLocation LocateLine(std::u16string_view text, int32_t line, int32_t colum
     size_t start = 0;
     for (int32_t n = 1; n < line && start < text.size(); ++n) {
         while (start < text.size() && !IsBreak(text[start])) ++start;
-        if (start < text.size() && text[start] == u'\r' && start + 1 < text.size() && text[start + 1] == u'\n')
-            ++start;
+        if (start < text.size() && text[start] == u'\r' && start + 1 < text.size() && text[start + 1] == u'\n') ++start;
         if (start < text.size()) ++start;
     }
     size_t end = start;

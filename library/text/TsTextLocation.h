@@ -12,9 +12,9 @@
 namespace ts {
 
 struct TTsTextLocation {
-    int32_t Line = 1;    // from 1
-    int32_t Column = 1;  // from 1, in characters
-    WideString LineText; // without its line break
+    int32_t Line = 1;     // from 1
+    int32_t Column = 1;   // from 1, in characters
+    WideString LineText;  // without its line break
 };
 
 // The place of a byte offset in bytes of the code page (an 8-bit or UTF-8

@@ -15,17 +15,17 @@
 // Review the diff before committing it. A new example gets an expectation
 // the same way: create an empty examples/NAME.dump first.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <cctype>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -38,10 +38,10 @@ struct CliCase {
     std::string Name;
     std::vector<std::string> Args;
     int Exit = 0;
-    fs::path Out;          // expected stdout
-    fs::path Err;          // expected stderr, or empty
-    fs::path In;           // standard input, or empty
-    fs::path UpdateFrom;   // examples: the model whose dump rewrites Out
+    fs::path Out;         // expected stdout
+    fs::path Err;         // expected stderr, or empty
+    fs::path In;          // standard input, or empty
+    fs::path UpdateFrom;  // examples: the model whose dump rewrites Out
 };
 
 std::string ReadFile(const fs::path& p) {
@@ -126,7 +126,8 @@ std::vector<CliCase> Cases() {
     }
     std::sort(cases.begin(), cases.end(), [](const CliCase& a, const CliCase& b) { return a.Name < b.Name; });
     for (CliCase& c : cases)
-        std::replace_if(c.Name.begin(), c.Name.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
+        std::replace_if(
+            c.Name.begin(), c.Name.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
     return cases;
 }
 
@@ -181,7 +182,7 @@ TEST(CliTestCommand, UpdateWritesTreesOnceAndKeepsTheRest) {
     const std::string once = ReadFile(script);
     EXPECT_EQ(once.substr(0, before.size()), before);
     EXPECT_GT(once.size(), before.size());
-    EXPECT_EQ(once.find("\n", before.size()) , once.find("\r\n", before.size()) + 1);
+    EXPECT_EQ(once.find("\n", before.size()), once.find("\r\n", before.size()) + 1);
     Result second = RunCli({"test", "--update", script.string()}, "update2");
     EXPECT_EQ(second.Exit, 0) << second.Err;
     EXPECT_EQ(second.Out.find("updated"), std::string::npos);

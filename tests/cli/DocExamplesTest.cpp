@@ -23,6 +23,8 @@
 // the documents from what the program prints now, and passes. Review the
 // diff before committing it.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -31,8 +33,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -87,8 +87,10 @@ std::optional<std::vector<std::string>> SplitArgs(const std::string& s) {
     bool any = false;
     for (char c : s) {
         if (in) {
-            if (c == in) in = 0;
-            else cur += c;
+            if (c == in)
+                in = 0;
+            else
+                cur += c;
         } else if (c == '\'' || c == '"') {
             in = c;
             any = true;
@@ -108,7 +110,7 @@ std::optional<std::vector<std::string>> SplitArgs(const std::string& s) {
 
 struct Block {
     std::string Info;
-    int Line = 0;             // 1-based line of the opening fence
+    int Line = 0;               // 1-based line of the opening fence
     size_t Begin = 0, End = 0;  // byte range of the block's text in the document
     std::string Text;
 };
@@ -195,11 +197,13 @@ void CheckDocument(const std::string& name) {
         std::string actual;
         if (b.Info == "run" || b.Info == "lint") {
             if (!model || (b.Info == "run" && !haveInput)) {
-                ADD_FAILURE() << where << ": a " << b.Info << " block needs a model" << (b.Info == "run" ? " and an input" : "") << " before it";
+                ADD_FAILURE() << where << ": a " << b.Info << " block needs a model"
+                              << (b.Info == "run" ? " and an input" : "") << " before it";
                 continue;
             }
             modelUsed = true;
-            actual = b.Info == "run" ? RunIn(dir, {"run", "model.txt", "input.txt"}) : RunIn(dir, {"lint", "model.txt"});
+            actual =
+                b.Info == "run" ? RunIn(dir, {"run", "model.txt", "input.txt"}) : RunIn(dir, {"lint", "model.txt"});
         } else if (b.Info == "cond" || b.Info == "shell") {
             std::istringstream lines(b.Text);
             std::string l;

@@ -1,6 +1,6 @@
-#include "library/core/TsBase.h"
-
 #include <gtest/gtest.h>
+
+#include "library/core/TsBase.h"
 
 using namespace ts;
 
@@ -76,7 +76,9 @@ TEST(TsVersions, ListLimitsSatisfactionAndText) {
 
 TEST(TsErrors, TranslateAndCreatedHooks) {
     WideString seen;
-    ErrorTranslateHook() = [](const WideString& f) { return f == u"Expected a variant of type %d, %d given." ? WideString(u"Typ %d erwartet, %d bekommen.") : f; };
+    ErrorTranslateHook() = [](const WideString& f) {
+        return f == u"Expected a variant of type %d, %d given." ? WideString(u"Typ %d erwartet, %d bekommen.") : f;
+    };
     ErrorCreatedHook() = [&](ETessarine& e) { seen = e.Message(); };
     ETsInvalidVarType e(1, 15);
     EXPECT_EQ(e.FormatString(), u"Expected a variant of type %d, %d given.");

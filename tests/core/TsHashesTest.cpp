@@ -1,11 +1,10 @@
 // Keyed collections: key checks, guarded iteration, the key index against a
 // plain scan, listener order and limits, change events and "thn".
-#include "library/core/TsHashes.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "library/core/TsHashes.h"
 #include "support/Strings.h"
 
 using namespace ts;
@@ -32,11 +31,16 @@ private:
 
 WideString ArgText(const TTsArg& a) {
     switch (a.Type()) {
-        case vtInteger: return IntToStr(a.AsInt());
-        case vtBoolean: return a.AsBool() ? u"T" : u"F";
-        case vtWideString: return a.AsStr();
-        case vtObject: return a.AsObj() ? WideString(a.AsObj()->ClassName()) : u"nil";
-        default: return u"?";
+        case vtInteger:
+            return IntToStr(a.AsInt());
+        case vtBoolean:
+            return a.AsBool() ? u"T" : u"F";
+        case vtWideString:
+            return a.AsStr();
+        case vtObject:
+            return a.AsObj() ? WideString(a.AsObj()->ClassName()) : u"nil";
+        default:
+            return u"?";
     }
 }
 
@@ -67,8 +71,14 @@ WideString MessageOf(F&& f) {
 
 TEST(TsHash, KeysCountsRemovalAndDump) {
     TTsHash h;
-    EXPECT_EQ(MessageOf([&] { h.Add(u"a\x01" u"b", u"", nullptr); }),
-              u"Attempted to add bad key 'a\x01" u"b' to TTsHash (contains prohibited symbol $01).");
+    EXPECT_EQ(MessageOf([&] {
+                  h.Add(
+                      u"a\x01"
+                      u"b",
+                      u"", nullptr);
+              }),
+              u"Attempted to add bad key 'a\x01"
+              u"b' to TTsHash (contains prohibited symbol $01).");
     EXPECT_THROW(h.Insert(0, u"\x01", u"", nullptr), ETsHashBadKey);
     EXPECT_EQ(h.Count(), 0);
     EXPECT_EQ(h.Seq(), 0);  // a rejected key changes nothing
@@ -123,9 +133,9 @@ TEST(TsHash, FindNextVisitsInOrderAndIsGuarded) {
     EXPECT_EQ(h.Next(st), 0);
     int32_t before = h.Seq();
     h.Add(u"c", u"", nullptr);
-    EXPECT_EQ(MessageOf([&] { h.Next(st); }),
-              Format(u"TTsHash has been modified between Find/Next calls (first seq %d, now %d).",
-                     {before, before + 1}));
+    EXPECT_EQ(
+        MessageOf([&] { h.Next(st); }),
+        Format(u"TTsHash has been modified between Find/Next calls (first seq %d, now %d).", {before, before + 1}));
 
     TTsHash other;
     other.Find(u"*", st);
@@ -265,10 +275,10 @@ TEST(TsNotifyingHash, ChangeEventsCarryTheirArguments) {
     h.Add(u"b", u"", nullptr);
     h.SetValueText(0, u"2");
     h.SetKey(0, u"c");
-    h.SetKey(1, u"d");  // the same value: only the key event
+    h.SetKey(1, u"d");       // the same value: only the key event
     h.SetValueText(1, u"");  // unchanged: nothing
-    EXPECT_EQ(log, (std::vector<WideString>{u"ad(a,0,F)", u"ad(b,1,F)", u"sval(a,0,2,1)", u"skey(a,0,c)",
-                                            u"skey(b,1,d)"}));
+    EXPECT_EQ(log,
+              (std::vector<WideString>{u"ad(a,0,F)", u"ad(b,1,F)", u"sval(a,0,2,1)", u"skey(a,0,c)", u"skey(b,1,d)"}));
     log.clear();
     h.Insert(1, u"e", u"v", nullptr);
     h.SetText(1, u"e2", u"w");  // both parts: the key event first
@@ -326,11 +336,14 @@ TEST(TsThinHash, ListenersSupplyMissingKeys) {
         if (args[0].AsStr() == u"txt") result = TTsValue::FromStr(u"from listener");
         return false;
     });
-    h.Listeners().Subscribe(u"thn", {&h, 2}, [&](TObject&, TTsArgs args, TTsValue& result) {
-        ++asked;
-        if (args[0].AsStr() == u"obj") result = TTsValue::FromObj(&supplied);
-        return false;
-    }, u"z");  // sorts after the first
+    h.Listeners().Subscribe(
+        u"thn", {&h, 2},
+        [&](TObject&, TTsArgs args, TTsValue& result) {
+            ++asked;
+            if (args[0].AsStr() == u"obj") result = TTsValue::FromObj(&supplied);
+            return false;
+        },
+        u"z");  // sorts after the first
     WideString v;
     TObject* o = nullptr;
     EXPECT_TRUE(h.ThinFind(u"stored", &v, &o));

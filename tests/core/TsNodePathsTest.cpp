@@ -1,11 +1,10 @@
 // Node paths: parent prefixes, FirstOnPath, enumeration and creation by the
 // finders, and selector formulas with their precedence rule.
-#include "library/core/TsNodePaths.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 
+#include "library/core/TsNodePaths.h"
 #include "support/Strings.h"
 
 using namespace ts;
@@ -223,7 +222,8 @@ TEST(TsFormulaFinder, FormulasAndPrecedence) {
     EXPECT_EQ(MessageOf([&] { f.Evaluate(u"x"); }),
               u"Non-numeric operand 'x' in TTsNodeFormulaFinder formula 'x' of path 'a'.");
     EXPECT_THROW(f.Evaluate(u"99999999999"), ETsBadNodeFindFormulaOperand);
-    EXPECT_EQ(MessageOf([&] { f.Evaluate(u"1+"); }), u"Empty operand in TTsNodeFormulaFinder formula '1+' of path 'a'.");
+    EXPECT_EQ(MessageOf([&] { f.Evaluate(u"1+"); }),
+              u"Empty operand in TTsNodeFormulaFinder formula '1+' of path 'a'.");
     EXPECT_THROW(f.Evaluate(u"-1"), ETsEmptyNodeFindFormulaOperand);
     EXPECT_EQ(MessageOf([&] { f.Evaluate(u"  "); }), u"Cannot parse TTsNodeFormulaFinder formula '  ' of path 'a'.");
     EXPECT_THROW(f.Evaluate(u"n/0"), ETsNodeFindFormulaDivByZero);

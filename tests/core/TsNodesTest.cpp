@@ -1,12 +1,11 @@
 // Tree nodes and properties: child order and lookups, moves and their
 // failures, ownership hand-overs, listener events, paths, descriptions,
 // deep and wide trees.
-#include "library/core/TsNodes.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "library/core/TsNodes.h"
 #include "support/Strings.h"
 
 using namespace ts;
@@ -49,7 +48,9 @@ class TMyNode : public TTsTreeNode {
     TS_CLASS(TMyNode)
 public:
     using TTsTreeNode::TTsTreeNode;
-    std::unique_ptr<TTsTreeNode> NewNode(WideString name) override { return std::make_unique<TMyNode>(std::move(name)); }
+    std::unique_ptr<TTsTreeNode> NewNode(WideString name) override {
+        return std::make_unique<TMyNode>(std::move(name));
+    }
     WideString DescribeSelf() const override { return u"[" + Name() + u"]"; }
 };
 
@@ -160,7 +161,9 @@ TEST(TsTreeNode, MovesPlaceNodesAndNotifyListeners) {
 
 TEST(TsTreeNode, BadNamesAndThrowingListenersLeaveNoHalfAttachedNode) {
     auto root = std::make_unique<TTsTreeNode>(u"r");
-    const WideString bad = u"a\x01" u"b";
+    const WideString bad =
+        u"a\x01"
+        u"b";
     int32_t seq = root->Children().Seq();
     EXPECT_THROW(root->AddChild(bad), ETsHashBadKey);
     EXPECT_EQ(root->ChildCount(), 0);
@@ -186,9 +189,8 @@ TEST(TsTreeNode, BadNamesAndThrowingListenersLeaveNoHalfAttachedNode) {
     p1->AddChild(u"x");
     TTsTreeNode* y = p1->AddChild(u"y");
     p1->AddChild(u"z");
-    y->Listeners().Subscribe(u"rm", {nullptr, 1}, [](TObject&, TTsArgs, TTsValue&) -> bool {
-        throw EInvalidOperation(u"no leaving");
-    });
+    y->Listeners().Subscribe(u"rm", {nullptr, 1},
+                             [](TObject&, TTsArgs, TTsValue&) -> bool { throw EInvalidOperation(u"no leaving"); });
     EXPECT_THROW(y->MoveTo(p2), EInvalidOperation);
     EXPECT_EQ(y->Parent(), p1);
     EXPECT_EQ(Names(*p1), u"x,y,z");
@@ -244,7 +246,7 @@ TEST(TsTreeNode, OwnershipHandOvers) {
         Watch(*root->FirstChild(u"c"), log);
         root->FirstChild(u"c")->AddChild(u"c1");
     }
-    EXPECT_EQ(freed, 9);  // and r, b, c, c1
+    EXPECT_EQ(freed, 9);                                     // and r, b, c, c1
     EXPECT_EQ(log, (std::vector<WideString>{u"rm:nil,r"}));  // heard while its parent went
 }
 
@@ -258,7 +260,8 @@ TEST(TsTreeNode, PathsAndDescriptions) {
     EXPECT_EQ(b->PathFrom(b, u"/"), u"/");
     EXPECT_EQ(root->PathFrom(nullptr, u"/"), u"/");
     TTsTreeNode other;
-    EXPECT_EQ(MessageOf([&] { b->PathFrom(&other, u"/"); }), u"Parents of TTsTreeNode do not contain required TTsTreeNode.");
+    EXPECT_EQ(MessageOf([&] { b->PathFrom(&other, u"/"); }),
+              u"Parents of TTsTreeNode do not contain required TTsTreeNode.");
     EXPECT_THROW(a->PathFrom(b, u"/"), ETsNodeNotPartOfPath);
 
     TTsValue src = TTsValue::FromInt(12);
@@ -267,8 +270,8 @@ TEST(TsTreeNode, PathsAndDescriptions) {
     b->Props().SetValue(u"source", src);
     b->Listeners().Subscribe(u"ad", {nullptr, 0}, [](TObject&, TTsArgs, TTsValue&) { return false; });
     auto obj = [](const TObject* o) { return u"<" + WideString(o->ClassName()) + u" $" + AddressText(o) + u">"; };
-    EXPECT_EQ(b->Describe(), obj(b) + u" b l1 p1 <12@a.tsn c0 child of...\r\n" + obj(a) + u" a l0 p0 c1 child of...\r\n" +
-                                 obj(root.get()) + u"  l0 p0 c1 ROOT!");
+    EXPECT_EQ(b->Describe(), obj(b) + u" b l1 p1 <12@a.tsn c0 child of...\r\n" + obj(a) +
+                                 u" a l0 p0 c1 child of...\r\n" + obj(root.get()) + u"  l0 p0 c1 ROOT!");
 
     TMyNode mine(u"m");
     EXPECT_EQ(mine.AddChild(u"x")->Describe(), u"[x] child of...\r\n[m] ROOT!");
@@ -304,9 +307,11 @@ TEST(TsTreeNode, DeepAndWideTrees) {
 TEST(TsProperties, SetFindAndReplace) {
     TTsTreeNode node(u"n");
     TTsProperties& props = node.Props();
-    EXPECT_EQ(MessageOf([&] { props.SetValue(u"p", TTsValue()); }), u"Attempted to add a null property 'p' to TTsProperties.");
+    EXPECT_EQ(MessageOf([&] { props.SetValue(u"p", TTsValue()); }),
+              u"Attempted to add a null property 'p' to TTsProperties.");
     EXPECT_EQ(props.Count(), 0);
-    EXPECT_EQ(MessageOf([&] { TTsProperty orphan(nullptr, u"x"); }), u"TTsProperty is not attached to any TTsProperties object.");
+    EXPECT_EQ(MessageOf([&] { TTsProperty orphan(nullptr, u"x"); }),
+              u"TTsProperty is not attached to any TTsProperties object.");
 
     props.SetValue(u"b", TTsValue::FromInt(1));
     props.SetValue(u"a", TTsValue::FromStr(u"x"));

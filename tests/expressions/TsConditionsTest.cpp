@@ -1,9 +1,8 @@
 // Tests of condition parsing and of conditions testing input.
-#include "library/expressions/TsConditions.h"
-
 #include <gtest/gtest.h>
 
 #include "ExprTestUtil.h"
+#include "library/expressions/TsConditions.h"
 #include "library/expressions/TsExprFunctions.h"
 #include "library/expressions/rpn/Simpat.h"
 #include "library/script/charset/Charsets.h"
@@ -114,7 +113,7 @@ TEST(TsConditions, DefaultTable) {
 
 TEST(TsConditions, ExactText) {
     EXPECT_TRUE(Consumes(RunCond(u"= ", "abc"), 0));  // no value: holds, consumes nothing
-    EXPECT_TRUE(Consumes(RunCond(u"=", ""), 0));       // even at the end
+    EXPECT_TRUE(Consumes(RunCond(u"=", ""), 0));      // even at the end
     EXPECT_TRUE(Consumes(RunCond(u"= ab", "abc"), 2));
     EXPECT_TRUE(Fails(RunCond(u"= ab", "ax")));
     EXPECT_TRUE(Fails(RunCond(u"= abcd", "abc")));  // short read

@@ -1,9 +1,8 @@
 // Tests of the standard expression functions.
-#include "library/expressions/TsExprFunctions.h"
-
 #include <gtest/gtest.h>
 
 #include "ExprTestUtil.h"
+#include "library/expressions/TsExprFunctions.h"
 #include "support/TempFiles.h"
 
 using namespace ts;
@@ -144,8 +143,8 @@ TEST(TsExprFunctions, AndOrXorOnBooleans) {
 TEST(TsExprFunctions, AndOrXorOnBytes) {
     EXPECT_EQ(Str(u"'F0F0F0' h2b '0F' h2b or b2h"), u"FFFFFF");
     EXPECT_EQ(Str(u"'010203' h2b 'FF00' h2b xor b2h"), u"FE02FC");  // b cycles over a
-    EXPECT_EQ(Str(u"12 10 and b2h"), u"08");                         // numbers give one byte
-    EXPECT_EQ(Str(u"'abc' ' ' xor b2h"), u"414243");                  // texts give their bytes
+    EXPECT_EQ(Str(u"12 10 and b2h"), u"08");                        // numbers give one byte
+    EXPECT_EQ(Str(u"'abc' ' ' xor b2h"), u"414243");                // texts give their bytes
     EXPECT_EQ(MessageOf<ETsEmptyFuncArgument>([] { Eval(u"'ab' '' xor"); }),
               u"Function TFnXor of RPN expression ''ab' '' xor' expects a non-empty argument.");
     EXPECT_EQ(MessageOf<ETsBadRpnValue>([] { Eval(u"1 1 = 'ab' and"); }),
@@ -160,8 +159,7 @@ TEST(TsExprFunctions, ByteKeyRunsOnAcrossBlocks) {
     e.Value();
     std::string out = ResultBytes(e.e);
     ASSERT_EQ(out.size(), 40000u);
-    for (size_t i : {0u, 1u, 2u, 32767u, 32768u, 32769u, 39999u})
-        EXPECT_EQ(out[i], static_cast<char>(1 + i % 3)) << i;
+    for (size_t i : {0u, 1u, 2u, 32767u, 32768u, 32769u, 39999u}) EXPECT_EQ(out[i], static_cast<char>(1 + i % 3)) << i;
     EXPECT_EQ(x.in.Position(), 0);
 }
 
@@ -252,7 +250,7 @@ TEST(TsExprFunctions, SaveThenLoad) {
     WideString name = CreateTempFileW();
     WideString quoted = u"'" + name + u"'";
     EXPECT_EQ(Str(quoted + u" 'hellö' save"), u"hellö");  // the data, unchanged
-    EXPECT_EQ(LoadFileBytes(name), "hell\xC3\xB6");        // text is written as UTF-8
+    EXPECT_EQ(LoadFileBytes(name), "hell\xC3\xB6");       // text is written as UTF-8
     Expr load(quoted + u" load");
     load.Value();
     EXPECT_EQ(ResultBytes(load.e), "hell\xC3\xB6");
@@ -276,8 +274,7 @@ TEST(TsExprFunctions, DebuggerInterruptReturnsWithoutDebugger) { EXPECT_TRUE(Boo
 TEST(TsExprFunctions, BadContextAndMissingCallback) {
     TTsFuncContext empty;
     TFnLength unbound(empty);
-    EXPECT_EQ(MessageOf<ETsBadFuncContext>([&] { unbound.Run(); }),
-              u"Required TFnLength Context fields missing.");
+    EXPECT_EQ(MessageOf<ETsBadFuncContext>([&] { unbound.Run(); }), u"Required TFnLength Context fields missing.");
 
     // A function that asks for TransformBuffered without the callback.
     class TFnLazy : public TTsFunction {
@@ -305,11 +302,12 @@ TEST(TsExprFunctions, RandomTokenSequencesFailCleanly) {
     // the outcome is a value or one of the library's errors, never a crash
     // or a foreign exception. Files are left out: they would be written.
     const std::u16string_view tokens[] = {
-        u"$", u"1", u"0", u"-1", u"300", u"2.5", u"'ab'", u"''", u"'0D0A'", u"'koi8-r'", u"'Ж'", u"node$len",
-        u"node$", u"missing?", u"+", u"-", u"/", u"=", u"<", u"!=", u"sibl", u"len", u"self", u"iter", u"offset",
-        u"tooffset", u"skip", u"skipto", u"eof", u"cmp_eq", u"cmp_space", u"cmp_hex", u"cmp_pat", u"has", u"not",
-        u"and", u"or", u"xor", u"rev", u"lower", u"upper", u"invcase", u"h2b", u"b2h", u"b2hh", u"charset",
-        u"toraw", u"fromraw", u"toint", u"fromint"};
+        u"$",        u"1",     u"0",        u"-1",        u"300",      u"2.5",     u"'ab'",   u"''",       u"'0D0A'",
+        u"'koi8-r'", u"'Ж'",   u"node$len", u"node$",     u"missing?", u"+",       u"-",      u"/",        u"=",
+        u"<",        u"!=",    u"sibl",     u"len",       u"self",     u"iter",    u"offset", u"tooffset", u"skip",
+        u"skipto",   u"eof",   u"cmp_eq",   u"cmp_space", u"cmp_hex",  u"cmp_pat", u"has",    u"not",      u"and",
+        u"or",       u"xor",   u"rev",      u"lower",     u"upper",    u"invcase", u"h2b",    u"b2h",      u"b2hh",
+        u"charset",  u"toraw", u"fromraw",  u"toint",     u"fromint"};
     const size_t count = sizeof tokens / sizeof tokens[0];
     uint32_t seed = 12345;
     auto next = [&seed] {

@@ -1,7 +1,5 @@
 // Tests of the expression layer: tokens, the initial value, node references,
 // the function registry, conversions and the errors of evaluation.
-#include "library/expressions/TsExpressions.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include "ExprTestUtil.h"
 #include "library/core/TsNodePaths.h"
 #include "library/expressions/TsExprFunctions.h"
+#include "library/expressions/TsExpressions.h"
 #include "library/modelling/streams/TsInputStreams.h"
 
 using namespace ts;
@@ -112,7 +111,7 @@ TEST(TsExpression, NodeReferencesReadProperties) {
     Tree t;
     TTsTreeNode* root = t.root.get();
     EXPECT_EQ(Num(u"node$len", nullptr, root), 5);
-    EXPECT_EQ(Str(u"node$", nullptr, root), u"abc");        // "inner" by default
+    EXPECT_EQ(Str(u"node$", nullptr, root), u"abc");  // "inner" by default
     EXPECT_EQ(Str(u"node$inner", nullptr, root), u"abc");
     EXPECT_EQ(Num(u"node?$len", nullptr, root), 5);
     EXPECT_EQ(Num(u".node$len", nullptr, t.other), 5);  // the sibling, through the parent

@@ -39,22 +39,23 @@ std::string RunExample(const std::string& file, const std::string& input) {
 }  // namespace
 
 TEST(EngineExamples, IniFile) {
-    EXPECT_EQ(RunExample("ini-file.txt", "; settings\n[main]\nname=demo\n\n[db.primary]\nhost = localhost\nport=5432\n"),
-              "comment ';'\n"
-              "section 'main'\n"
-              "  name 'main'\n"
-              "  entry 'name=demo'\n"
-              "    key 'name'\n"
-              "    value 'demo'\n"
-              "blank ''\n"
-              "section 'db.primary'\n"
-              "  name 'db.primary'\n"
-              "  entry 'host = localhost'\n"
-              "    key 'host '\n"
-              "    value ' localhost'\n"
-              "  entry 'port=5432'\n"
-              "    key 'port'\n"
-              "    value '5432'\n");
+    EXPECT_EQ(
+        RunExample("ini-file.txt", "; settings\n[main]\nname=demo\n\n[db.primary]\nhost = localhost\nport=5432\n"),
+        "comment ';'\n"
+        "section 'main'\n"
+        "  name 'main'\n"
+        "  entry 'name=demo'\n"
+        "    key 'name'\n"
+        "    value 'demo'\n"
+        "blank ''\n"
+        "section 'db.primary'\n"
+        "  name 'db.primary'\n"
+        "  entry 'host = localhost'\n"
+        "    key 'host '\n"
+        "    value ' localhost'\n"
+        "  entry 'port=5432'\n"
+        "    key 'port'\n"
+        "    value '5432'\n");
 }
 
 TEST(EngineExamples, CsvFile) {

@@ -47,17 +47,15 @@ struct Engine {
     }
 };
 
-std::string Text(TTsmSlicer& s, const TTsTreeNode* node, std::u16string_view prop) {
-    return s.TextOfNode(node, prop);
-}
+std::string Text(TTsmSlicer& s, const TTsTreeNode* node, std::u16string_view prop) { return s.TextOfNode(node, prop); }
 
 // One line per result node below the root: name, then the text of its
 // "start" span, and of its "inner" span when that is not empty.
 void OutlineInto(TTsmSlicer& s, const TTsTreeNode& node, int depth, std::string& out) {
     for (int i = 0; i < node.ChildCount(); ++i) {
         const TTsTreeNode& c = *node.ChildByIndex(i);
-        out += std::string(static_cast<size_t>(depth) * 2, ' ') + WideToUtf8(c.Name()) + " [" +
-               Text(s, &c, u"start") + "]";
+        out += std::string(static_cast<size_t>(depth) * 2, ' ') + WideToUtf8(c.Name()) + " [" + Text(s, &c, u"start") +
+               "]";
         std::string inner = Text(s, &c, u"inner");
         if (!inner.empty()) out += " {" + inner + "}";
         out += "\n";
@@ -285,7 +283,7 @@ TEST(Engine, ModellingSteps) {
     };
     e.Run();
     EXPECT_EQ(steps, (std::vector<std::string>{":3:TTsmResultNode", "a:0:-1", "a:0:1", "a:1:ETsmConditionMismatch",
-                                                "b:0:-1", "b:0:1", "b:1:nil", "b:3:TTsmResultNode", "b:2:nil"}));
+                                               "b:0:-1", "b:0:1", "b:1:nil", "b:3:TTsmResultNode", "b:2:nil"}));
 }
 
 TEST(Engine, RoutinesReachTheRunAndCannotRestartIt) {
@@ -313,9 +311,8 @@ TEST(Engine, RoutinesReachTheRunAndCannotRestartIt) {
     });
     swap.CollectReports();
     TTsmSlicer& s = swap.Run();
-    EXPECT_EQ(swap.reports,
-              std::vector<std::string>{
-                  "Input stream stack didn't contain the original stream after modelling has finished."});
+    EXPECT_EQ(swap.reports, std::vector<std::string>{
+                                "Input stream stack didn't contain the original stream after modelling has finished."});
     EXPECT_EQ(Text(s, s.ResultRoot()->FirstChild(u"s")->FirstChild(u"t"), u"start"), "pushed");
 }
 

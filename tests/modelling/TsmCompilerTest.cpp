@@ -120,10 +120,11 @@ TEST(TsmCompiler, DumpShowsTheRecordsProperties) {
               "mIsOffContext=bFALSE mIsOnce=bFALSE mIsOptional=bFALSE mIsPrepending=bFALSE mIsResetter=bFALSE "
               "mIsTentative=bFALSE source=s14 <StringStr i0");
     ASSERT_EQ(dump->ChildCount(), 3);
-    EXPECT_EQ(PropsText(*dump->ChildByIndex(0)),
-              "Children=s1 3 Class=s8 TTsmFail ID=i2 Parent=i1 mCond=s7 !x 0D0A mIsInheriting=bFALSE mIsNonConsuming=bFALSE "
-              "mIsOffContext=bFALSE mIsOnce=bFALSE mIsOptional=bTRUE mIsPrepending=bFALSE mIsResetter=bTRUE "
-              "mIsTentative=bFALSE mPath=s10 Bad input. source=s14 <StringStr i1");
+    EXPECT_EQ(
+        PropsText(*dump->ChildByIndex(0)),
+        "Children=s1 3 Class=s8 TTsmFail ID=i2 Parent=i1 mCond=s7 !x 0D0A mIsInheriting=bFALSE mIsNonConsuming=bFALSE "
+        "mIsOffContext=bFALSE mIsOnce=bFALSE mIsOptional=bTRUE mIsPrepending=bFALSE mIsResetter=bTRUE "
+        "mIsTentative=bFALSE mPath=s10 Bad input. source=s14 <StringStr i1");
     EXPECT_EQ(PropsText(*dump->ChildByIndex(1)),
               "ID=i4 Parent=i1 mCond=s5 % SP* mIsInheriting=bFALSE mIsNonConsuming=bTRUE mIsOffContext=bFALSE "
               "mIsOnce=bFALSE mIsOptional=bFALSE mIsPrepending=bFALSE mIsResetter=bFALSE mIsTentative=bTRUE "
@@ -202,8 +203,7 @@ TEST(TsmCompiler, DeepModelsEndInAnErrorOrCompile) {
 
     // Merges that each need the next one merged first nest just as deeply.
     std::string chain = "top = t\n";
-    for (int i = 0; i < 10000; ++i)
-        chain += "  a" + std::to_string(i) + " + a" + std::to_string(i + 1) + " = x\n";
+    for (int i = 0; i < 10000; ++i) chain += "  a" + std::to_string(i) + " + a" + std::to_string(i + 1) + " = x\n";
     chain += "  a10000 = x\n";
     auto chained = ReadModel(chain);
     TTsmCompiler merging;

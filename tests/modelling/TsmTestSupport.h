@@ -56,8 +56,8 @@ inline void OutlineInto(const TTsTreeNode& node, int depth, bool ids, std::strin
     if (ids && id && !node.Name().starts_with(u'*')) out += "#" + std::to_string(id->Value.Int);
     if (const TTsProperty* cls = p.Find(u"Class")) out += " " + WideToUtf8(cls->Value.Str.substr(4));
     static const std::pair<const char16_t*, const char*> flags[] = {
-        {u"mIsResetter", " reset"},  {u"mIsOptional", " opt"},   {u"mIsTentative", " tent"},
-        {u"mIsOnce", " once"},       {u"mIsOffContext", " off"}, {u"mIsInheriting", " inh"},
+        {u"mIsResetter", " reset"}, {u"mIsOptional", " opt"},   {u"mIsTentative", " tent"},
+        {u"mIsOnce", " once"},      {u"mIsOffContext", " off"}, {u"mIsInheriting", " inh"},
         {u"mIsPrepending", " pre"}, {u"mIsNonConsuming", " nc"}};
     for (const auto& [name, text] : flags)
         if (const TTsProperty* f = p.Find(name); f && f->Value.Bool) out += text;

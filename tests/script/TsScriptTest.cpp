@@ -1,12 +1,11 @@
 // Loading scripts: header fields, section titles and kinds, version
 // conditions, line indexes, languages and charsets, the first supported
 // model, and the failures that leave a script empty.
-#include "library/script/TsScript.h"
-
 #include <gtest/gtest.h>
 
 #include "library/modelling/TsmNodes.h"
 #include "library/modelling/streams/TsmSlicer.h"
+#include "library/script/TsScript.h"
 #include "support/Strings.h"
 #include "tests/script/ScriptTestUtil.h"
 
@@ -183,19 +182,19 @@ TEST(ScriptLoad, NotEqualReadsInBothSpellings) {
 
 TEST(ScriptLoad, LineIndexesAndTexts) {
     auto s = LoadText(
-        "Tessarine 0.79\r\n"        // 0
-        "pre\r\n"                   // 1
-        "== Model ==\r\n"           // 2
-        "a\r\n"                     // 3
-        "\r\n"                      // 4
-        "=== one ===\r\n"           // 5
-        "b\r\n"                     // 6
-        "== Description ==\r\n"     // 7
-        "\r\n"                      // 8
-        "text\r\n"                  // 9
-        "  == not a header\r\n"     // 10
-        "=== two ==\r\n"            // 11
-        "=== three ===\r\n");       // 12
+        "Tessarine 0.79\r\n"     // 0
+        "pre\r\n"                // 1
+        "== Model ==\r\n"        // 2
+        "a\r\n"                  // 3
+        "\r\n"                   // 4
+        "=== one ===\r\n"        // 5
+        "b\r\n"                  // 6
+        "== Description ==\r\n"  // 7
+        "\r\n"                   // 8
+        "text\r\n"               // 9
+        "  == not a header\r\n"  // 10
+        "=== two ==\r\n"         // 11
+        "=== three ===\r\n");    // 12
     TTsSection& model = s->ByKey(lsModel);
     EXPECT_EQ(model.Line, 2);
     EXPECT_EQ(model.FirstSubsection().Line, 2);
@@ -218,8 +217,8 @@ TEST(ScriptLoad, BrokenFilesFailAndLeaveNothing) {
     s.Load(good, u"", true);
     ASSERT_EQ(s.SectionCount(), 1);
 
-    for (const char* text : {"Tessarine\n== Model ==\nm\n", "Tessarine 0.79\nno sections at all\n", "plain text",
-                             "", "Tessarine 0.79\n==[>= x] Model ==\nm\n"}) {
+    for (const char* text : {"Tessarine\n== Model ==\nm\n", "Tessarine 0.79\nno sections at all\n", "plain text", "",
+                             "Tessarine 0.79\n==[>= x] Model ==\nm\n"}) {
         TMemoryStream in{RawByteString(text)};
         EXPECT_THROW(s.Load(in), ETsmMismatch) << text;
         EXPECT_EQ(s.SectionCount(), 0) << text;
@@ -362,12 +361,12 @@ TEST(ScriptLanguage, ConvertedFileKeepsLinesAndZeroBytes) {
     // conversion: lines must still be counted right, and a zero byte must
     // not end the text.
     RawByteString text = "Tessarine 0.79\n@RU windows-1251\n  \xCC\xEE\xE4\xE5\xEB\xFC=Model\n";
-    text += "\xCF\xF0\xE5\xE4\xE8\xF1\xEB\xEE\xE2\xE8\xE5\n";            // line 3
-    text += "== \xCC\xEE\xE4\xE5\xEB\xFC ==\n";                          // line 4
-    text += "\xE0\xE1\xE2\n";                                            // line 5
-    text += "== \xC7\xE0\xEC\xE5\xF2\xEA\xE8 ==\n";                      // line 6
-    text += RawByteString("a\0b\n", 4);                                  // line 7
-    text += "=== \xE2\xF2\xEE\xF0\xE0\xFF ===\n";                        // line 8
+    text += "\xCF\xF0\xE5\xE4\xE8\xF1\xEB\xEE\xE2\xE8\xE5\n";  // line 3
+    text += "== \xCC\xEE\xE4\xE5\xEB\xFC ==\n";                // line 4
+    text += "\xE0\xE1\xE2\n";                                  // line 5
+    text += "== \xC7\xE0\xEC\xE5\xF2\xEA\xE8 ==\n";            // line 6
+    text += RawByteString("a\0b\n", 4);                        // line 7
+    text += "=== \xE2\xF2\xEE\xF0\xE0\xFF ===\n";              // line 8
     auto s = LoadText(text);
     EXPECT_EQ(s->Charset, u"windows-1251");
     EXPECT_EQ(s->Preamble, u"Предисловие");

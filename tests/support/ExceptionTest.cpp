@@ -1,6 +1,6 @@
-#include "support/Exception.h"
-
 #include <gtest/gtest.h>
+
+#include "support/Exception.h"
 
 using namespace ts;
 

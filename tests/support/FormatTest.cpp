@@ -1,8 +1,7 @@
-#include "support/Format.h"
-
 #include <gtest/gtest.h>
 
 #include "support/Exception.h"
+#include "support/Format.h"
 #include "support/Streams.h"
 #include "support/Strings.h"
 
@@ -48,7 +47,9 @@ TEST(Strings, FloatTextsFollowThePlatform) {
 TEST(Strings, Utf8RoundTripAndBadBytes) {
     WideString w = u"a\u00e9\u4e2d\U0001F600";
     EXPECT_EQ(Utf8ToWide(WideToUtf8(w)), w);
-    EXPECT_EQ(Utf8ToWide("\xff" "a\xc3"), u"\uFFFDa\uFFFD");
+    EXPECT_EQ(Utf8ToWide("\xff"
+                         "a\xc3"),
+              u"\uFFFDa\uFFFD");
     EXPECT_EQ(Utf8ToWide("\xc0\x80"), u"\uFFFD\uFFFD");  // overlong NUL
 }
 

@@ -1,6 +1,6 @@
-#include "support/IniFilesW.h"
-
 #include <gtest/gtest.h>
+
+#include "support/IniFilesW.h"
 
 using namespace ts;
 

@@ -1,10 +1,9 @@
 // The embedded canonical models and their header skipping.
-#include "library/text/CanonicalModels.h"
-
 #include <gtest/gtest.h>
 
-#include "library/core/TsBase.h"
 #include "ReaderTestUtil.h"
+#include "library/core/TsBase.h"
+#include "library/text/CanonicalModels.h"
 #include "support/Resources.h"
 #include "support/Strings.h"
 

@@ -83,11 +83,21 @@ TEST(NativeReader, OrderPrefix) {
         const char16_t* name;
     };
     const Case cases[] = {
-        {"1 a = x", 1, "", u"a"},       {"0 a = x", 0, "R", u"a"},     {"012 a = x", 12, "R", u"a"},
-        {"12x a = x", 12, "", u"a"},    {"5^ a = x", 5, "T", u"a"},    {"5? a = x", 5, "O", u"a"},
-        {"5?^ a = x", 5, "T", u"a"},    {".? a = x", 0, "O1", u"a"},   {". a = x", 0, "1", u"a"},
-        {".5 a = x", 0, "1", u"a"},     {"^ a = x", 0, "T", u"a"},     {"0x1F a = x", 31, "R", u"a"},
-        {"0$10 a = x", 16, "R", u"a"},  {"7", 7, "", u""},             {"9a", 9, "", u""},
+        {"1 a = x", 1, "", u"a"},
+        {"0 a = x", 0, "R", u"a"},
+        {"012 a = x", 12, "R", u"a"},
+        {"12x a = x", 12, "", u"a"},
+        {"5^ a = x", 5, "T", u"a"},
+        {"5? a = x", 5, "O", u"a"},
+        {"5?^ a = x", 5, "T", u"a"},
+        {".? a = x", 0, "O1", u"a"},
+        {". a = x", 0, "1", u"a"},
+        {".5 a = x", 0, "1", u"a"},
+        {"^ a = x", 0, "T", u"a"},
+        {"0x1F a = x", 31, "R", u"a"},
+        {"0$10 a = x", 16, "R", u"a"},
+        {"7", 7, "", u""},
+        {"9a", 9, "", u""},
         {"99999999999 a = x", 999999999, "", u"a"},
     };
     for (const Case& c : cases) {
@@ -288,7 +298,9 @@ TEST(NativeReader, PropertiesOfALine) {
 TEST(NativeReader, BadCharactersInNamesAreReaderErrors) {
     // U+0001 cannot be a child's key; the reader still answers with its own error.
     try {
-        ReadModel("ok\na\x01" "b");
+        ReadModel(
+            "ok\na\x01"
+            "b");
         FAIL();
     } catch (const ETsBadTextStreaming& e) {
         EXPECT_EQ(e.LineNumber, 2);

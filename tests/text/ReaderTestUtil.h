@@ -47,7 +47,7 @@ inline int32_t Int(const TTsTreeNode& node, std::u16string_view name) { return n
 // X off-context, I inheriting, P prepending, N non-consuming.
 inline std::string Flags(const TTsTreeNode& node) {
     static const std::pair<char, std::u16string_view> kFlags[] = {
-        {'R', u"mIsResetter"},  {'O', u"mIsOptional"},  {'T', u"mIsTentative"},  {'1', u"mIsOnce"},
+        {'R', u"mIsResetter"},   {'O', u"mIsOptional"},   {'T', u"mIsTentative"},  {'1', u"mIsOnce"},
         {'X', u"mIsOffContext"}, {'I', u"mIsInheriting"}, {'P', u"mIsPrepending"}, {'N', u"mIsNonConsuming"}};
     std::string out;
     for (const auto& [letter, name] : kFlags)

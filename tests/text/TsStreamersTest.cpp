@@ -1,10 +1,9 @@
 // The streamer framework: capabilities, single use, source names, decoding,
 // line cutting and counting, and the reader error's layout.
-#include "library/text/TsStreamers.h"
-
 #include <gtest/gtest.h>
 
 #include "ReaderTestUtil.h"
+#include "library/text/TsStreamers.h"
 #include "support/Resources.h"
 
 using namespace ts;
@@ -192,7 +191,8 @@ TEST(Streamers, ErrorMessageLayout) {
         EXPECT_EQ(e.LineNumber, 3);
         EXPECT_EQ(streamer.LineIndex(), 2);
         EXPECT_EQ(streamer.Line(), u"      c");
-        EXPECT_EQ(e.Message(), u"Problem parsing string with TTsmNativeStreamer (wrong indentation - got more than "
-                               u"4 spaces (6)) on line 3; text nearby: '      c'.");
+        EXPECT_EQ(e.Message(),
+                  u"Problem parsing string with TTsmNativeStreamer (wrong indentation - got more than "
+                  u"4 spaces (6)) on line 3; text nearby: '      c'.");
     }
 }

@@ -478,8 +478,7 @@ double TRpnValueStack::PopInt() {
     double v = PopNum();
     if (std::trunc(v) != v)
         throw EIntegerExpectedOnStackTop(
-            u"Expected an integer value without fractional part on top of TRpnValueStack but got %s.",
-            {NumberText(v)});
+            u"Expected an integer value without fractional part on top of TRpnValueStack but got %s.", {NumberText(v)});
     return v;
 }
 

@@ -192,10 +192,10 @@ public:
     virtual bool Compare(double a, double b) const = 0;
 };
 
-#define TS_RPN_MATH(Name)                              \
-    class Name : public TRpnMathOperator {             \
-        TS_CLASS(Name)                                 \
-    public:                                            \
+#define TS_RPN_MATH(Name)                                    \
+    class Name : public TRpnMathOperator {                   \
+        TS_CLASS(Name)                                       \
+    public:                                                  \
         double Calculate(double a, double b) const override; \
     };
 TS_RPN_MATH(TRpnAdd)
@@ -230,9 +230,8 @@ using TRpnVariableClass = const TRpnVariableClassInfo*;
 
 template <class T>
 TRpnOperatorClass RpnOperatorClass() {
-    static const TRpnOperatorClassInfo info{
-        {T::StaticClassName(), nullptr},
-        []() -> std::unique_ptr<TRpnOperator> { return std::make_unique<T>(); }};
+    static const TRpnOperatorClassInfo info{{T::StaticClassName(), nullptr},
+                                            []() -> std::unique_ptr<TRpnOperator> { return std::make_unique<T>(); }};
     return &info;
 }
 
@@ -305,8 +304,7 @@ struct TRpnCompileSettings {
 // trimmed text together with Reversed and VariableClass (a list compiled one
 // way is never handed out for another), and is dropped whenever the variable
 // characters or the default operator table change.
-std::shared_ptr<const TCompiledRPN> RpnCompile(std::u16string_view text,
-                                               const TRpnCompileSettings& settings = {});
+std::shared_ptr<const TCompiledRPN> RpnCompile(std::u16string_view text, const TRpnCompileSettings& settings = {});
 // Empties the compile cache.
 void RpnClearCompileCache();
 size_t RpnCompileCacheSize();

@@ -416,7 +416,8 @@ private:
         if (IsDigit(d)) {
             int v = 0;
             size_t j = pos + 1;
-            while (j < n_ && j < pos + 4 && IsDigit(At(j)) && v * 10 + (At(j) - '0') <= 255) v = v * 10 + (At(j++) - '0');
+            while (j < n_ && j < pos + 4 && IsDigit(At(j)) && v * 10 + (At(j) - '0') <= 255)
+                v = v * 10 + (At(j++) - '0');
             end = j;
             return v;
         }
@@ -656,7 +657,8 @@ bool TLinearSimpat::Match(TSimpatContext& ctx) const {
 }
 
 TSimpatPattern::TSimpatPattern(std::u16string_view text) : text_(text) {
-    SplitChoices(text_, [&](std::u16string_view choice, bool) { choices_.push_back(std::make_unique<TLinearSimpat>(choice)); });
+    SplitChoices(
+        text_, [&](std::u16string_view choice, bool) { choices_.push_back(std::make_unique<TLinearSimpat>(choice)); });
 }
 
 bool TSimpatPattern::Match(TStream& stream) const {

@@ -84,9 +84,7 @@ struct TMergeMachine::LevelIndex {
 
 TMmFinder::TMmFinder(TMergeMachine& machine) : Machine(&machine), Nodes(&machine.Merged) {}
 
-std::u16string_view TMmFinder::KindWord(uint8_t kind) {
-    return kind == fkInheritance ? u"inheritance" : u"merge";
-}
+std::u16string_view TMmFinder::KindWord(uint8_t kind) { return kind == fkInheritance ? u"inheritance" : u"merge"; }
 
 TMmID TMmFinder::Find() {
     if (FName.empty()) throw EMmBadFinder(this, u"FName given to %s is empty.", {this});
@@ -130,13 +128,9 @@ TMmID TMmFinder::Find() {
 TMergeMachine::TMergeMachine() = default;
 TMergeMachine::~TMergeMachine() = default;
 
-TMmNode* TMergeMachine::CreateDefinedNode() {
-    return AddDefined(std::make_unique<TMmNode>());
-}
+TMmNode* TMergeMachine::CreateDefinedNode() { return AddDefined(std::make_unique<TMmNode>()); }
 
-TMmNode* TMergeMachine::NewMergedNode() {
-    return AddMerged(std::make_unique<TMmNode>());
-}
+TMmNode* TMergeMachine::NewMergedNode() { return AddMerged(std::make_unique<TMmNode>()); }
 
 void TMergeMachine::Merge() {
     if (Merged.Count() > 0) throw EMergeMachine(this, u"%s.Merge can be called just once.", {this});
@@ -492,17 +486,11 @@ TMergeMachine::LevelScan TMergeMachine::ScanLevel(const TMmList& nodes, const TM
 
 void TMergeMachine::NodeMerged(TMmID) {}
 
-void TMergeMachine::DeleteNode(TMmID id) {
-    Merged.Delete(id);
-}
+void TMergeMachine::DeleteNode(TMmID id) { Merged.Delete(id); }
 
-std::unique_ptr<TMmFinder> TMergeMachine::CreateFinder() {
-    return std::make_unique<TMmFinder>(*this);
-}
+std::unique_ptr<TMmFinder> TMergeMachine::CreateFinder() { return std::make_unique<TMmFinder>(*this); }
 
-bool TMergeMachine::CanTakeChild(TMmID, TMmID) {
-    return true;
-}
+bool TMergeMachine::CanTakeChild(TMmID, TMmID) { return true; }
 
 void TMergeMachine::Inherited(TMmID, TMmID) {}
 
@@ -519,9 +507,7 @@ TMmID TMergeMachine::Overlay(TMmNode& node, TMmNode& target) {
     return n->ID;
 }
 
-TMmID TMergeMachine::TakeMergedChild(TMmID childId, const TMmNode&) {
-    return childId;
-}
+TMmID TMergeMachine::TakeMergedChild(TMmID childId, const TMmNode&) { return childId; }
 
 void TMergeMachine::HandleError(std::unique_ptr<Exception> error) {
     if (OnError) {
@@ -531,9 +517,7 @@ void TMergeMachine::HandleError(std::unique_ptr<Exception> error) {
     error->Raise();
 }
 
-TMmNode* TMergeMachine::AddDefined(std::unique_ptr<TMmNode> node) {
-    return Defined.Add(std::move(node));
-}
+TMmNode* TMergeMachine::AddDefined(std::unique_ptr<TMmNode> node) { return Defined.Add(std::move(node)); }
 
 void TMergeMachine::RemoveUnused() {
     if (CleanupMode != cmKeepReferenced && CleanupMode != cmKeepReachable) return;

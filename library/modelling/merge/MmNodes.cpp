@@ -8,9 +8,7 @@ namespace ts {
 
 // ---- TMmIdList ------------------------------------------------------------
 
-void TMmIdList::BadIndex(int i) {
-    throw EListError(Format(u"List index out of bounds (%d).", {i}));
-}
+void TMmIdList::BadIndex(int i) { throw EListError(Format(u"List index out of bounds (%d).", {i})); }
 
 uint32_t TMmIdList::Pack(TMmID id, uint8_t tag) const {
     // An ID outside 24 bits would be silently cut to another node's ID.
@@ -97,13 +95,9 @@ void TMmIdList::MergeFrom(const TMmIdList& other, bool prepend) {
 
 // ---- TMmList --------------------------------------------------------------
 
-void TMmList::BadIndex(int i) {
-    throw EListError(Format(u"List index out of bounds (%d).", {i}));
-}
+void TMmList::BadIndex(int i) { throw EListError(Format(u"List index out of bounds (%d).", {i})); }
 
-void TMmList::EmptySlot(int i) const {
-    throw EListError(Format(u"%s.Items[%d] is empty.", {this, i}));
-}
+void TMmList::EmptySlot(int i) const { throw EListError(Format(u"%s.Items[%d] is empty.", {this, i})); }
 
 TMmNode* TMmList::Add(std::unique_ptr<TMmNode> node) {
     int i = Count();

@@ -47,9 +47,7 @@ void TTsmSlicer::SetBorrowedResultRoot(TTsTreeNode* node) {
 
 std::unique_ptr<TTsTreeNode> TTsmSlicer::ReleaseResultRoot() { return std::move(ownedRoot_); }
 
-void TTsmSlicer::SetDefaultProp(std::u16string_view name) {
-    defaultProp_ = name.empty() ? DefaultPropName : name;
-}
+void TTsmSlicer::SetDefaultProp(std::u16string_view name) { defaultProp_ = name.empty() ? DefaultPropName : name; }
 
 // ---- Streams ------------------------------------------------------------------
 

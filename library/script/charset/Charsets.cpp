@@ -27,6 +27,7 @@ constexpr CharsetEntry Cp(std::string_view name, int32_t cp) { return {name, cp,
 constexpr CharsetEntry Alias(std::string_view name, std::string_view target) { return {name, 0, target}; }
 
 // The names a MIME charset database knows for the common code pages.
+// clang-format off
 constexpr CharsetEntry kCharsets[] = {
     // Unicode
     Cp("utf-8", 65001), Alias("utf8", "utf-8"), Alias("unicode-1-1-utf-8", "utf-8"),
@@ -134,6 +135,7 @@ constexpr CharsetEntry kCharsets[] = {
     Cp("macintosh", 10000), Alias("mac", "macintosh"), Alias("csmacintosh", "macintosh"),
     Cp("x-mac-cyrillic", 10007), Cp("x-mac-ce", 10029),
 };
+// clang-format on
 
 // ICU converter names by code page. Code page 0 is the system code page.
 struct ConverterName {
@@ -141,24 +143,23 @@ struct ConverterName {
     const char* Icu;
 };
 constexpr ConverterName kConverters[] = {
-    {0, "UTF-8"}, {65001, "UTF-8"}, {65000, "UTF-7"}, {1200, "UTF-16LE"}, {1201, "UTF-16BE"},
-    {12000, "UTF-32LE"}, {12001, "UTF-32BE"}, {20127, "US-ASCII"},
-    {28591, "ISO-8859-1"}, {28592, "iso-8859-2"}, {28593, "iso-8859-3"}, {28594, "iso-8859-4"},
-    {28595, "iso-8859-5"}, {28596, "iso-8859-6"}, {28597, "iso-8859-7"}, {28598, "iso-8859-8"},
-    {38598, "iso-8859-8"}, {28599, "iso-8859-9"}, {28600, "iso-8859-10"}, {28601, "iso-8859-11"},
-    {28603, "iso-8859-13"}, {28604, "iso-8859-14"}, {28605, "iso-8859-15"},
-    {874, "windows-874"}, {1250, "windows-1250"}, {1251, "windows-1251"}, {1252, "windows-1252"},
-    {1253, "windows-1253"}, {1254, "windows-1254"}, {1255, "windows-1255"}, {1256, "windows-1256"},
-    {1257, "windows-1257"}, {1258, "windows-1258"},
-    {20866, "koi8-r"}, {21866, "koi8-u"},
-    {437, "ibm-437"}, {737, "ibm-737"}, {775, "ibm-775"}, {850, "ibm-850"}, {852, "ibm-852"},
-    {855, "ibm-855"}, {857, "ibm-857"}, {858, "ibm-858"}, {860, "ibm-860"}, {861, "ibm-861"},
-    {862, "ibm-862"}, {863, "ibm-863"}, {864, "ibm-864"}, {865, "ibm-865"}, {866, "ibm-866"},
-    {869, "ibm-869"},
-    {932, "windows-31j"}, {51932, "euc-jp"}, {50220, "iso-2022-jp"}, {936, "windows-936"},
-    {20936, "gb2312"}, {54936, "gb18030"}, {52936, "HZ"}, {950, "windows-950"}, {51949, "euc-kr"},
-    {949, "windows-949"}, {50225, "iso-2022-kr"},
-    {10000, "macintosh"}, {10007, "x-mac-cyrillic"}, {10029, "x-mac-ce"},
+    {0, "UTF-8"},           {65001, "UTF-8"},       {65000, "UTF-7"},       {1200, "UTF-16LE"},
+    {1201, "UTF-16BE"},     {12000, "UTF-32LE"},    {12001, "UTF-32BE"},    {20127, "US-ASCII"},
+    {28591, "ISO-8859-1"},  {28592, "iso-8859-2"},  {28593, "iso-8859-3"},  {28594, "iso-8859-4"},
+    {28595, "iso-8859-5"},  {28596, "iso-8859-6"},  {28597, "iso-8859-7"},  {28598, "iso-8859-8"},
+    {38598, "iso-8859-8"},  {28599, "iso-8859-9"},  {28600, "iso-8859-10"}, {28601, "iso-8859-11"},
+    {28603, "iso-8859-13"}, {28604, "iso-8859-14"}, {28605, "iso-8859-15"}, {874, "windows-874"},
+    {1250, "windows-1250"}, {1251, "windows-1251"}, {1252, "windows-1252"}, {1253, "windows-1253"},
+    {1254, "windows-1254"}, {1255, "windows-1255"}, {1256, "windows-1256"}, {1257, "windows-1257"},
+    {1258, "windows-1258"}, {20866, "koi8-r"},      {21866, "koi8-u"},      {437, "ibm-437"},
+    {737, "ibm-737"},       {775, "ibm-775"},       {850, "ibm-850"},       {852, "ibm-852"},
+    {855, "ibm-855"},       {857, "ibm-857"},       {858, "ibm-858"},       {860, "ibm-860"},
+    {861, "ibm-861"},       {862, "ibm-862"},       {863, "ibm-863"},       {864, "ibm-864"},
+    {865, "ibm-865"},       {866, "ibm-866"},       {869, "ibm-869"},       {932, "windows-31j"},
+    {51932, "euc-jp"},      {50220, "iso-2022-jp"}, {936, "windows-936"},   {20936, "gb2312"},
+    {54936, "gb18030"},     {52936, "HZ"},          {950, "windows-950"},   {51949, "euc-kr"},
+    {949, "windows-949"},   {50225, "iso-2022-kr"}, {10000, "macintosh"},   {10007, "x-mac-cyrillic"},
+    {10029, "x-mac-ce"},
 };
 
 bool SameNameAscii(std::string_view a, std::string_view lowerB) {
@@ -282,14 +283,14 @@ WideString BytesToWide(int32_t codepage, std::string_view bytes, int32_t expecte
     ucnv_setToUCallBack(cnv, ToUnicodeReplace, nullptr, nullptr, nullptr, &err);
     WideString out(bytes.size() + 1, u'\0');
     int32_t srcLen = static_cast<int32_t>(std::min<size_t>(bytes.size(), INT32_MAX / 2 - 1));
-    int32_t n = ucnv_toUChars(cnv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
-                              bytes.data(), srcLen, &err);
+    int32_t n = ucnv_toUChars(cnv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), bytes.data(),
+                              srcLen, &err);
     if (err == U_BUFFER_OVERFLOW_ERROR) {
         err = U_ZERO_ERROR;
         ucnv_reset(cnv);
         out.assign(static_cast<size_t>(n) + 1, u'\0');
-        n = ucnv_toUChars(cnv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
-                          bytes.data(), srcLen, &err);
+        n = ucnv_toUChars(cnv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), bytes.data(),
+                          srcLen, &err);
     }
     if (U_FAILURE(err)) return {};
     out.resize(static_cast<size_t>(n));
@@ -315,14 +316,13 @@ RawByteString WideToBytes(int32_t codepage, std::u16string_view text, int32_t ex
     UErrorCode err = U_ZERO_ERROR;
     ucnv_setFromUCallBack(cnv, FromUnicodeReplace, &lost, nullptr, nullptr, &err);
     int32_t srcLen = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX / 8 - 1));
-    RawByteString out(static_cast<size_t>(UCNV_GET_MAX_BYTES_FOR_STRING(srcLen, ucnv_getMaxCharSize(cnv))) + 1,
-                      '\0');
+    RawByteString out(static_cast<size_t>(UCNV_GET_MAX_BYTES_FOR_STRING(srcLen, ucnv_getMaxCharSize(cnv))) + 1, '\0');
     int32_t n = ucnv_fromUChars(cnv, out.data(), static_cast<int32_t>(out.size()),
                                 reinterpret_cast<const UChar*>(text.data()), srcLen, &err);
     if (U_FAILURE(err)) return {};
     if (lost && requireLossless)
-        throw EConvertError(Format(u"Codepage %d cannot represent all symbols of given string '%s'.",
-                                   {codepage, text.substr(0, 50)}));
+        throw EConvertError(
+            Format(u"Codepage %d cannot represent all symbols of given string '%s'.", {codepage, text.substr(0, 50)}));
     out.resize(CapOf(expectedLength, static_cast<size_t>(n)));
     return out;
 }

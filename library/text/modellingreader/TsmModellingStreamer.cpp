@@ -6,8 +6,8 @@
 
 #include "library/modelling/TsmCompiler.h"
 #include "library/modelling/TsmExplain.h"
-#include "library/text/modellingreader/TsmReadExplain.h"
 #include "library/script/charset/Charsets.h"
+#include "library/text/modellingreader/TsmReadExplain.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -28,8 +28,7 @@ TTsmModellingStreamer::TTsmModellingStreamer(TTsTreeNode* root) : TTsmTextStream
 
 TTsmModellingStreamer::~TTsmModellingStreamer() = default;
 
-WideString TTsmModellingStreamer::TextOf(const TTsTreeNode& line, std::u16string_view child,
-                                         std::u16string_view prop) {
+WideString TTsmModellingStreamer::TextOf(const TTsTreeNode& line, std::u16string_view child, std::u16string_view prop) {
     const TTsTreeNode* node = line.FirstChild(child);
     if (!node) return {};
     return BytesToWide(Options.Codepage, slicer_->TextOfNode(node, prop));
@@ -116,7 +115,8 @@ void TTsmModellingStreamer::Explain(ETsmMismatch& error) {
     if (farthest.Offset > from) {
         before.resize(static_cast<size_t>(farthest.Offset - from));
         in.Seek(from, TSeekOrigin::soBeginning);
-        before.resize(static_cast<size_t>(std::max<int64_t>(0, in.Read(before.data(), static_cast<int64_t>(before.size())))));
+        before.resize(
+            static_cast<size_t>(std::max<int64_t>(0, in.Read(before.data(), static_cast<int64_t>(before.size())))));
     }
     auto explanation = std::make_shared<TTsmReadExplanation>(
         ExplainFarthestFailure(*model, farthest, BytesToWide(Options.Codepage, before)));

@@ -1,11 +1,10 @@
 // Tests of the debugger's command line without the window.
-#include "debugger/driver/TsdbgCommandLine.h"
-
 #include <gtest/gtest.h>
-
-#include <filesystem>
 #include <unistd.h>
 
+#include <filesystem>
+
+#include "debugger/driver/TsdbgCommandLine.h"
 #include "support/Strings.h"
 
 using namespace ts;
@@ -34,10 +33,15 @@ TEST(TsdbgCommandLine, PhaseArgumentSelectsClampsAndRunsNow) {
         std::optional<int> index;
     };
     const Case cases[] = {
-        {u"1", false, 1},       {u"!0", true, 0},         {u"!", true, std::nullopt},
-        {u"7", false, 2},       {u"-3", false, 0},        {u"!+2", true, 2},
-        {u"x", false, std::nullopt}, {u"!1.5", true, std::nullopt},
-        {u"$1", false, std::nullopt},  // decimal only
+        {u"1", false, 1},
+        {u"!0", true, 0},
+        {u"!", true, std::nullopt},
+        {u"7", false, 2},
+        {u"-3", false, 0},
+        {u"!+2", true, 2},
+        {u"x", false, std::nullopt},
+        {u"!1.5", true, std::nullopt},
+        {u"$1", false, std::nullopt},           // decimal only
         {u"99999999999", false, std::nullopt},  // not a 32-bit integer
         {u"", false, std::nullopt},
     };

@@ -1,10 +1,9 @@
 // Tests of the phased compiler and the decorated dump tree.
+#include <gtest/gtest.h>
+
 #include "debugger/driver/TsdbgCompiler.h"
 #include "debugger/driver/TsdbgSource.h"
 #include "debugger/driver/TsdbgTreeLines.h"
-
-#include <gtest/gtest.h>
-
 #include "support/Strings.h"
 
 using namespace ts;
@@ -65,8 +64,7 @@ TEST(TsdbgCompiler, PhasesDecideWhatTheTreeShows) {
     std::vector<WideString> nodes;
     for (const TTreeLine& l : lines)
         if (l.IsNode) nodes.push_back(l.Text);
-    EXPECT_EQ(nodes, (std::vector<WideString>{u"#0 <unnamed>", u"#1 word", u"#2 key", u"#3 value",
-                                              u"#4 inner"}));
+    EXPECT_EQ(nodes, (std::vector<WideString>{u"#0 <unnamed>", u"#1 word", u"#2 key", u"#3 value", u"#4 inner"}));
     EXPECT_NE(loadedText.find(u"Is Off Context = True"), WideString::npos);
     EXPECT_EQ(loadedText.find(u"implicit"), WideString::npos);
 

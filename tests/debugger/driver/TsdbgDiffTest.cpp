@@ -1,7 +1,5 @@
 // Tests of the external diff: detection on a search path, the words of a
 // command, and runs of a fake diff program that records what it was given.
-#include "debugger/driver/TsdbgDiff.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "debugger/driver/TsdbgDiff.h"
 #include "support/Streams.h"
 #include "support/Strings.h"
 
@@ -118,7 +117,8 @@ TEST_F(DiffFiles, DetectionSearchesThePathInOrder) {
     const WideString cmd = DetectDiffCommand(path);
     EXPECT_EQ(cmd, u"\"" + Utf8ToWide(kdiff3.string()) + u"\" %NEED% %GOT%");
     EXPECT_TRUE(DiffProgramExists(cmd, path));
-    EXPECT_EQ(DetectDiffCommand((root_ / "one").string()), Utf8ToWide((root_ / "one/tkdiff").string()) + u" %NEED% %GOT%");
+    EXPECT_EQ(DetectDiffCommand((root_ / "one").string()),
+              Utf8ToWide((root_ / "one/tkdiff").string()) + u" %NEED% %GOT%");
 
     Script("TortoiseTools/meld", "");
     EXPECT_EQ(DetectDiffCommand((root_ / "TortoiseTools").string()),
@@ -147,11 +147,10 @@ TEST_F(DiffFiles, TheButtonFollowsTheProgramsFile) {
 
 TEST_F(DiffFiles, AFakeDiffSeesBothFilesAndBothAreDeleted) {
     const fs::path rec = root_ / "rec";
-    const fs::path fake = Script("my diff's/fake",
-                                 "rec=" + Quoted(rec) +
-                                     "\n"
-                                     "printf '%s\\n' \"$#\" \"$1\" \"$2\" \"$3\" > \"$rec.args\"\n"
-                                     "cp \"$2\" \"$rec.need\"; cp \"$3\" \"$rec.got\"\n");
+    const fs::path fake = Script("my diff's/fake", "rec=" + Quoted(rec) +
+                                                       "\n"
+                                                       "printf '%s\\n' \"$#\" \"$1\" \"$2\" \"$3\" > \"$rec.args\"\n"
+                                                       "cp \"$2\" \"$rec.need\"; cp \"$3\" \"$rec.got\"\n");
     std::vector<WideString> failures;
     TDiffRunner runner([&](const WideString& m, const WideString&) { failures.push_back(m); }, TempDir());
     const WideString command = CommandAfterBrowse(Utf8ToWide(fake.string()), u"<exe> --x %NEED% %GOT%");
@@ -200,9 +199,12 @@ TEST_F(DiffFiles, AProgramThatCannotStartIsReportedAndItsFilesDeleted) {
 
 TEST_F(DiffFiles, SeveralRunsAtOnceAndClosingWhileOpen) {
     const fs::path release = root_ / "release";
-    const fs::path waiter = Script("wait", "touch \"$1.started\"\n"
-                                           "while [ ! -e " + Quoted(release) + " ]; do sleep 0.02; done\n"
-                                           "touch \"$1.ended\"\n");
+    const fs::path waiter = Script("wait",
+                                   "touch \"$1.started\"\n"
+                                   "while [ ! -e " +
+                                       Quoted(release) +
+                                       " ]; do sleep 0.02; done\n"
+                                       "touch \"$1.ended\"\n");
     const WideString command = Utf8ToWide(Quoted(waiter)) + u" %NEED% %GOT%";
     auto runner = std::make_unique<TDiffRunner>(nullptr, TempDir());
     runner->Run(command, u"1", u"2");

@@ -1,14 +1,13 @@
 // Tests of the worker thread and the compile driver: phase rules, recorded
 // errors with their phase, and cancelled runs.
-#include "debugger/driver/TsdbgDriver.h"
-#include "debugger/driver/TsdbgSource.h"
-#include "debugger/driver/TsdbgTreeLines.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
+#include "debugger/driver/TsdbgDriver.h"
+#include "debugger/driver/TsdbgSource.h"
+#include "debugger/driver/TsdbgTreeLines.h"
 #include "support/Strings.h"
 
 using namespace ts;
@@ -91,7 +90,7 @@ TEST(TsdbgDriver, PhaseIndexRules) {
     };
     EXPECT_EQ(message(3), u"Wrong LastPhase index 3.");
     EXPECT_EQ(message(-1), u"Wrong LastPhase index 255.");  // an unselected list
-    EXPECT_EQ(d.Source, u"kept");  // nothing changed
+    EXPECT_EQ(d.Source, u"kept");                           // nothing changed
     EXPECT_FALSE(d.Working);
 
     d.StartCompile(kModel, 2);
@@ -204,7 +203,7 @@ TEST(TsdbgDriver, CancelledRunsEndWithCode11AndFreeTheirResults) {
     EXPECT_FALSE(d.Working);
     TSyncOutcome out = d.WaitAndSync();
     EXPECT_EQ(out.ExitCode, WorkerCancelled);
-    EXPECT_TRUE(out.Status.empty());  // no message for a cancel
+    EXPECT_TRUE(out.Status.empty());                // no message for a cancel
     EXPECT_EQ(out.Action, TSyncAction::ShowError);  // the earlier error again
     EXPECT_EQ(d.ErrorMessage, earlier);
     EXPECT_EQ(d.Worker, nullptr);

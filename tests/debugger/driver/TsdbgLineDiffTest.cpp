@@ -1,10 +1,10 @@
 // Tests of the line diff: minimal against a plain LCS table, and the marks of
 // a known pair of dumps.
-#include "debugger/driver/TsdbgLineDiff.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
+
+#include "debugger/driver/TsdbgLineDiff.h"
 
 using namespace ts;
 

@@ -1,11 +1,11 @@
 // Tests of the window's run driver: runs and samples on a worker, cancels
 // that do not wait.
-#include "debugger/driver/TsdbgRunDriver.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
+
+#include "debugger/driver/TsdbgRunDriver.h"
 
 using namespace ts;
 

@@ -1,8 +1,7 @@
 // Tests of running a model over input: the tree form, positions and spans.
-#include "debugger/driver/TsdbgRun.h"
-
 #include <gtest/gtest.h>
 
+#include "debugger/driver/TsdbgRun.h"
 #include "library/script/charset/Charsets.h"
 #include "support/Strings.h"
 
@@ -35,7 +34,8 @@ TEST(ModelRun, TreeFormEscapesAndCutsTexts) {
     // One line per node: control characters, quotes and backslashes escaped,
     // the text cut after 60 characters.
     EXPECT_EQ(run->TreeText(), u"<unnamed> = \"tab\\there \\\"quoted\\\" \\\\ " + WideString(40, u'x') +
-                                   u"...\"\n  line = \"tab\\there \\\"quoted\\\" \\\\ " + WideString(40, u'x') + u"...\"\n");
+                                   u"...\"\n  line = \"tab\\there \\\"quoted\\\" \\\\ " + WideString(40, u'x') +
+                                   u"...\"\n");
 }
 
 TEST(ModelRun, KeepsWhatAFailedRunBuiltAndWhereItFailed) {
@@ -65,7 +65,10 @@ TEST(ModelRun, ACancelledRunEndsAsCancelled) {
 
 TEST(ModelRun, InputLinesPlaceOffsetsByLineAndColumn) {
     // a é (2 bytes) 😀 (4 bytes: two UTF-16 units) b, CR LF, then a line after a lone CR.
-    const TInputLines lines("a\xC3\xA9\xF0\x9F\x98\x80" "b\r\nxy\rz", CpUtf8);
+    const TInputLines lines(
+        "a\xC3\xA9\xF0\x9F\x98\x80"
+        "b\r\nxy\rz",
+        CpUtf8);
     ASSERT_EQ(lines.LineCount(), 3);
     auto place = [&](int64_t offset) {
         const TInputLines::TPlace p = lines.PlaceOf(offset);

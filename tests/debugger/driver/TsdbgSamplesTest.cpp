@@ -1,11 +1,10 @@
 // Tests of a script's samples: pairing, judging, and writing trees back.
-#include "debugger/driver/TsdbgSamples.h"
-
 #include <gtest/gtest.h>
-
-#include <filesystem>
 #include <unistd.h>
 
+#include <filesystem>
+
+#include "debugger/driver/TsdbgSamples.h"
 #include "library/script/TsScript.h"
 #include "library/script/charset/Charsets.h"
 #include "support/Strings.h"
@@ -49,9 +48,9 @@ RawByteString Updated(std::string_view bytes) {
 }  // namespace
 
 TEST(Samples, PairWithTreesOfTheirTitle) {
-    const std::unique_ptr<TTsScript> script = Load(Script(
-        "== Samples ==\na=1\n\n=== two ===\nb=2\n\n===[< 0.5] old ===\nc=3\n\n=== lone ===\nd=4\n\n"
-        "== Tree ==\nfirst tree\n\n=== two ===\nsecond tree\n\n=== nobody ===\nx\n"));
+    const std::unique_ptr<TTsScript> script =
+        Load(Script("== Samples ==\na=1\n\n=== two ===\nb=2\n\n===[< 0.5] old ===\nc=3\n\n=== lone ===\nd=4\n\n"
+                    "== Tree ==\nfirst tree\n\n=== two ===\nsecond tree\n\n=== nobody ===\nx\n"));
     const std::vector<TSampleCase> cases = SampleCases(*script);
     ASSERT_EQ(cases.size(), 3u);  // the old one is for other versions
     EXPECT_EQ(cases[0].Title, u"");
@@ -81,7 +80,11 @@ TEST(Samples, AreJudgedByTreeReportsAndInputLeft) {
     EXPECT_TRUE(ok.Passed) << WideToUtf8(ok.Failure);
     EXPECT_EQ(ok.Produced, tree);
     // Expected trees compare whatever their line breaks and trailing blank lines.
-    EXPECT_TRUE(RunSample(model, {u"t", u"a=1", 0, 1, u"<unnamed> = \"a=1\\n\"\r\n  pair = \"a=1\\n\"\r\n    key = \"a\"\r\n    value = \"1\"\r\n\r\n"}).Passed);
+    EXPECT_TRUE(
+        RunSample(model,
+                  {u"t", u"a=1", 0, 1,
+                   u"<unnamed> = \"a=1\\n\"\r\n  pair = \"a=1\\n\"\r\n    key = \"a\"\r\n    value = \"1\"\r\n\r\n"})
+            .Passed);
 
     TSampleOutcome differ = RunSample(model, {u"t", u"a=2", 0, 1, tree});
     EXPECT_FALSE(differ.Passed);
@@ -123,9 +126,10 @@ TEST(Samples, UpdateReplacesTreeTextsAndKeepsEveryOtherByte) {
     const std::string tree1 = "<unnamed> = \"ab=1\\n\"\n  pair = \"ab=1\\n\"\n    key = \"ab\"\n    value = \"1\"\n";
     const std::string tree2 = "<unnamed> = \"cd=2\\n\"\n  pair = \"cd=2\\n\"\n    key = \"cd\"\n    value = \"2\"\n";
     const std::string tree3 = "<unnamed> = \"ef=3\\n\"\n  pair = \"ef=3\\n\"\n    key = \"ef\"\n    value = \"3\"\n";
-    EXPECT_EQ(after, Script("== Samples ==\nab=1\n\n=== two ===\ncd=2\n\n=== three ===\nef=3\n\n"
-                            "== Tree ==\n" + tree1 + "\n=== two ===\n" + tree2 + "\n=== three ===\n" + tree3 +
-                            "\n\n== Notes ==\nkept   \n"));
+    EXPECT_EQ(after,
+              Script("== Samples ==\nab=1\n\n=== two ===\ncd=2\n\n=== three ===\nef=3\n\n"
+                     "== Tree ==\n" +
+                     tree1 + "\n=== two ===\n" + tree2 + "\n=== three ===\n" + tree3 + "\n\n== Notes ==\nkept   \n"));
     // A file updated once does not change again, and its samples now pass.
     EXPECT_EQ(Updated(after), after);
     const std::unique_ptr<TTsScript> script = Load(after);
@@ -144,14 +148,16 @@ TEST(Samples, UpdateAddsATreeSectionInTheFilesLineBreakAndCharset) {
     const RawByteString after = Updated(before);
     ASSERT_EQ(after.substr(0, before.size()), before);
     const WideString added = BytesToWide(CodepageOfCharset("koi8-r"), after.substr(before.size()));
-    EXPECT_EQ(added, u"\r\n\r\n== \u0414\u0435\u0440\u0435\u0432\u043E ==\r\n"
-                     u"<unnamed> = \"\u0416\u0443\u043A=7\\r\\n\"\r\n  pair = \"\u0416\u0443\u043A=7\\r\\n\"\r\n"
-                     u"    key = \"\u0416\u0443\u043A\"\r\n    value = \"7\"\r\n");
+    EXPECT_EQ(added,
+              u"\r\n\r\n== \u0414\u0435\u0440\u0435\u0432\u043E ==\r\n"
+              u"<unnamed> = \"\u0416\u0443\u043A=7\\r\\n\"\r\n  pair = \"\u0416\u0443\u043A=7\\r\\n\"\r\n"
+              u"    key = \"\u0416\u0443\u043A\"\r\n    value = \"7\"\r\n");
     EXPECT_EQ(Updated(after), after);
 }
 
 TEST(Samples, SuiteFromAFileKnowsWhereEachSampleStarts) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tsdbg-samples-" + std::to_string(::getpid()));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("tsdbg-samples-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const WideString path = Utf8ToWide((dir / "s.tsn").string());
     SaveFileBytes(path, Script("== Sample ==\n\n\na=1\n\n=== b ===\nb=2\n"));

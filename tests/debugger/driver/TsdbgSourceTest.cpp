@@ -1,11 +1,10 @@
 // Tests of loading sources into the memo and reading model text.
-#include "debugger/driver/TsdbgSource.h"
-
 #include <gtest/gtest.h>
-
-#include <filesystem>
 #include <unistd.h>
 
+#include <filesystem>
+
+#include "debugger/driver/TsdbgSource.h"
 #include "library/modelling/TsmEngine.h"
 #include "library/script/TsScript.h"
 #include "library/text/TsStreamers.h"
@@ -41,8 +40,16 @@ TEST_F(SourceFiles, PlainModelsAreDecodedByTheirMarks) {
     EXPECT_EQ(LoadSource(Write("plain.txt", text)).Text, expected);
     EXPECT_EQ(LoadSource(Write("bom8.txt", "\xEF\xBB\xBF" + text)).Text, expected);
     // "a =" + U+00E9 + LF in UTF-16, little and big endian.
-    EXPECT_EQ(LoadSource(Write("le.txt", std::string("\xFF\xFE" "a\0=\0\xE9\0\n\0", 10))).Text, u"a=\u00E9\r\n");
-    EXPECT_EQ(LoadSource(Write("be.txt", std::string("\xFE\xFF" "\0a\0=\0\xE9\0\n", 10))).Text, u"a=\u00E9\r\n");
+    EXPECT_EQ(LoadSource(Write("le.txt", std::string("\xFF\xFE"
+                                                     "a\0=\0\xE9\0\n\0",
+                                                     10)))
+                  .Text,
+              u"a=\u00E9\r\n");
+    EXPECT_EQ(LoadSource(Write("be.txt", std::string("\xFE\xFF"
+                                                     "\0a\0=\0\xE9\0\n",
+                                                     10)))
+                  .Text,
+              u"a=\u00E9\r\n");
 
     TLoadedSource s = LoadSource(Write("p.txt", "x"));
     EXPECT_TRUE(s.IsPlainModel);

@@ -1,6 +1,4 @@
 // Tests of source browsing over temporary directory trees.
-#include "debugger/driver/TsdbgSources.h"
-
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "debugger/driver/TsdbgSources.h"
 #include "support/Exception.h"
 #include "support/Strings.h"
 
@@ -170,9 +169,9 @@ TEST_F(SourceTree, RecursionListsSubdirectoryPaths) {
 
     loc.SetRecursive(true);
     loc.Rescan();
-    EXPECT_EQ(Sorted(loc.FillFiles(true)), (std::vector<WideString>{u"old.txt", u"old.txt/four.txt",
-                                                                    u"other/three.TXT", u"sub/deeper/two.tsn",
-                                                                    u"sub/one.txt", u"top.tsn"}));
+    EXPECT_EQ(Sorted(loc.FillFiles(true)),
+              (std::vector<WideString>{u"old.txt", u"old.txt/four.txt", u"other/three.TXT", u"sub/deeper/two.tsn",
+                                       u"sub/one.txt", u"top.tsn"}));
     // A matching directory comes before its contents.
     const std::vector<WideString> files = loc.FillFiles(true);
     const auto dir = std::find(files.begin(), files.end(), u"old.txt");
@@ -198,8 +197,7 @@ TEST_F(SourceTree, RecursionNeverFollowsLinksToDirectories) {
     TSourcesLocation loc;
     loc.SetRecursive(true);
     loc.SetMask(Root() + u"*.txt");
-    EXPECT_EQ(Sorted(loc.FillFiles(true)),
-              (std::vector<WideString>{u"a/b/deep.txt", u"a/in.txt", u"a/link.txt"}));
+    EXPECT_EQ(Sorted(loc.FillFiles(true)), (std::vector<WideString>{u"a/b/deep.txt", u"a/in.txt", u"a/link.txt"}));
 
     // The links themselves are entries; with "*" each shows once.
     loc.SetMask(Root() + u"a/*");

@@ -1,10 +1,9 @@
 // Tests of the tree dump lines: humanised names, labels, markers, colours,
 // Props grouping and double-click targets.
-#include "debugger/driver/TsdbgNames.h"
-#include "debugger/driver/TsdbgTreeLines.h"
-
 #include <gtest/gtest.h>
 
+#include "debugger/driver/TsdbgNames.h"
+#include "debugger/driver/TsdbgTreeLines.h"
 #include "support/Strings.h"
 
 using namespace ts;

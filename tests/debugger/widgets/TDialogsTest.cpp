@@ -13,11 +13,14 @@ private slots:
         QTest::newRow("the open dialog's")
             << "Tessarine script (*.tsn)|*.tsn|Bare text model (*.txt)|*.txt|All files|*.*"
             << "Tessarine script (*.tsn);;Bare text model (*.txt);;All files (*)";
-        QTest::newRow("pattern differs from the description's")
-            << "Dumps (*.txt)|*.dump" << "Dumps (*.dump)";
-        QTest::newRow("several patterns") << "Models|*.txt;*.tsn" << "Models (*.txt *.tsn)";
-        QTest::newRow("a field without its pattern is dropped") << "Texts|*.txt|Orphan" << "Texts (*.txt)";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("pattern differs from the description's") << "Dumps (*.txt)|*.dump"
+                                                                << "Dumps (*.dump)";
+        QTest::newRow("several patterns") << "Models|*.txt;*.tsn"
+                                          << "Models (*.txt *.tsn)";
+        QTest::newRow("a field without its pattern is dropped") << "Texts|*.txt|Orphan"
+                                                                << "Texts (*.txt)";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void qtFilter() {
         QFETCH(QString, piped);

@@ -60,8 +60,7 @@ private slots:
         QFETCH(int, alignment);
         QFETCH(int, menuWidth);
         QFETCH(QPoint, expected);
-        QCOMPARE(TMenuSpeedButton::PopupPoint(QRect(100, 50, 80, 20), menuWidth, TMenuAlignment(alignment)),
-                 expected);
+        QCOMPARE(TMenuSpeedButton::PopupPoint(QRect(100, 50, 80, 20), menuWidth, TMenuAlignment(alignment)), expected);
     }
 
     void leftClickShowsPopupMenu() {
@@ -130,7 +129,8 @@ private slots:
         QTest::mouseClick(button_, Qt::RightButton);
         QTRY_VERIFY(alt_->isVisible());
         QCOMPARE(alt_->pos(), TMenuSpeedButton::PopupPoint(GlobalRect(under_), alt_->width(), TMenuAlignment::Center));
-        QVERIFY(alt_->pos() != TMenuSpeedButton::PopupPoint(GlobalRect(button_), alt_->width(), TMenuAlignment::Center));
+        QVERIFY(alt_->pos() !=
+                TMenuSpeedButton::PopupPoint(GlobalRect(button_), alt_->width(), TMenuAlignment::Center));
         alt_->close();
     }
 

@@ -90,7 +90,8 @@ private slots:
         // An empty line is still a line.
         SetText(QStringLiteral("one\n\nthree"), 2, 1);
         Key(Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(Clipboard(), QStringLiteral("\r\n"));        // The window loads files with CR LF breaks: still one line each.
+        QCOMPARE(Clipboard(),
+                 QStringLiteral("\r\n"));  // The window loads files with CR LF breaks: still one line each.
         SetText(QStringLiteral("one\r\ntwo\r\n"), 1, 2);
         Key(Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(Clipboard(), QStringLiteral("one\r\n"));
@@ -112,10 +113,14 @@ private slots:
         QTest::addColumn<QString>("clip");
         QTest::addColumn<QString>("after");
         QTest::addColumn<int>("caretLine");
-        QTest::newRow("middle") << "one\ntwo\nthree" << 2 << "two\r\n" << "one\nthree" << 2;
-        QTest::newRow("first") << "one\ntwo\nthree" << 1 << "one\r\n" << "two\nthree" << 1;
-        QTest::newRow("last") << "one\ntwo\nthree" << 3 << "three\r\n" << "one\ntwo" << 2;
-        QTest::newRow("only") << "alone" << 1 << "alone\r\n" << "" << 1;
+        QTest::newRow("middle") << "one\ntwo\nthree" << 2 << "two\r\n"
+                                << "one\nthree" << 2;
+        QTest::newRow("first") << "one\ntwo\nthree" << 1 << "one\r\n"
+                               << "two\nthree" << 1;
+        QTest::newRow("last") << "one\ntwo\nthree" << 3 << "three\r\n"
+                              << "one\ntwo" << 2;
+        QTest::newRow("only") << "alone" << 1 << "alone\r\n"
+                              << "" << 1;
     }
     void cutTakesTheCaretsLine() {
         QFETCH(QString, text);
@@ -249,8 +254,7 @@ private slots:
 
     void goToScrollsTheCaretIntoView() {
         QStringList lines;
-        for (int i = 1; i <= 500; ++i)
-            lines << QString::number(i);
+        for (int i = 1; i <= 500; ++i) lines << QString::number(i);
         SetText(lines.join(u'\n'), 1, 1);
         answer_ = QStringLiteral("400");
         Key(Qt::Key_G, Qt::ControlModifier);
@@ -269,7 +273,8 @@ private slots:
 
     void memoKeysWinOverWindowShortcuts() {
         int fired = 0;
-        for (QKeySequence key : {QKeySequence(Qt::CTRL | Qt::Key_G), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Down)}) {
+        for (QKeySequence key :
+             {QKeySequence(Qt::CTRL | Qt::Key_G), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Down)}) {
             auto* action = new QAction(window_.get());
             action->setShortcut(key);
             connect(action, &QAction::triggered, this, [&fired] { ++fired; });

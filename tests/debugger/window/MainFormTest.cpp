@@ -19,10 +19,10 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QtTest>
-
 #include <atomic>
 #include <thread>
 
+#include "WindowTestSupport.h"
 #include "debugger/driver/TsdbgCommandLine.h"
 #include "debugger/driver/TsdbgNames.h"
 #include "debugger/driver/TsdbgSources.h"
@@ -34,7 +34,6 @@
 #include "debugger/window/MainForm.h"
 #include "debugger/window/QtText.h"
 #include "debugger/window/TsdbgTreeView.h"
-#include "WindowTestSupport.h"
 
 using namespace ts;
 using namespace ts::test;
@@ -59,8 +58,8 @@ std::vector<TItemView> ItemsOf(QTreeWidget& tree) {
         int depth = 0;
         for (QTreeWidgetItem* p = (*it)->parent(); p; p = p->parent()) ++depth;
         const QBrush fg = (*it)->foreground(0);
-        items.push_back({depth, (*it)->text(0), (*it)->font(0).bold(),
-                         fg.style() == Qt::NoBrush ? QColor() : fg.color()});
+        items.push_back(
+            {depth, (*it)->text(0), (*it)->font(0).bold(), fg.style() == Qt::NoBrush ? QColor() : fg.color()});
     }
     return items;
 }
@@ -107,14 +106,10 @@ private slots:
         TDialogRecorder dialogs;
         TMainForm form;
         const std::pair<const char*, const char*> hints[] = {
-            {"btTClose", "[Esc] Close / Cancel"},
-            {"btTToggleNodes", "[X] Expand/collapse nodes"},
-            {"btSrcPathUp", "Parent directory"},
-            {"lsSrcFiles", "Click to load, right-click to load & compile."},
-            {"btSrcPrev", "[PgUp] Previous file"},
-            {"btSrcNext", "[PgDown] Next file"},
-            {"btOpenScript", "[O] [Ctrl+O]"},
-            {"btErrorRecompilePhase", "Recompile until this phase"},
+            {"btTClose", "[Esc] Close / Cancel"},  {"btTToggleNodes", "[X] Expand/collapse nodes"},
+            {"btSrcPathUp", "Parent directory"},   {"lsSrcFiles", "Click to load, right-click to load & compile."},
+            {"btSrcPrev", "[PgUp] Previous file"}, {"btSrcNext", "[PgDown] Next file"},
+            {"btOpenScript", "[O] [Ctrl+O]"},      {"btErrorRecompilePhase", "Recompile until this phase"},
         };
         for (auto [name, hint] : hints) {
             QWidget* w = Find<QWidget>(form, name);
@@ -142,9 +137,9 @@ private slots:
         QCOMPARE(menu->actions()[1]->toolTip(), QString("[O] [Ctrl+O]"));
         QCOMPARE(menu->defaultAction(), menu->actions()[0]);
         QCOMPARE(Find<QTreeWidget>(form, "TreeView")->indentation(), 19);
-        for (const char* name : {"AppTopFrame1", "StatusBar", "cbSrcPath", "btBrowseSrcPath", "mmModel",
-                                 "lbScriptPath", "btCompile", "WelcomePage", "ErrorPage", "pnError",
-                                 "lbErrorPhase", "TreePage", "TextPage", "mmDiffGot"})
+        for (const char* name :
+             {"AppTopFrame1", "StatusBar", "cbSrcPath", "btBrowseSrcPath", "mmModel", "lbScriptPath", "btCompile",
+              "WelcomePage", "ErrorPage", "pnError", "lbErrorPhase", "TreePage", "TextPage", "mmDiffGot"})
             Find<QWidget>(form, name);
         QCOMPARE(Find<QTimer>(form, "tmSync")->interval(), 50);
         QVERIFY(Find<QTimer>(form, "tmSync")->isActive());
@@ -157,7 +152,9 @@ private slots:
         QTest::newRow("LF") << QByteArray("a = x\nb = y\n");
         QTest::newRow("CR") << QByteArray("a = x\rb = y\r");
         QTest::newRow("CR LF") << QByteArray("a = x\r\nb = y\r\n");
-        QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBF" "a = x\r\nb = y\r\n");
+        QTest::newRow("UTF-8 mark") << QByteArray(
+            "\xEF\xBB\xBF"
+            "a = x\r\nb = y\r\n");
         QTest::newRow("header word without digit") << QByteArray("Tessarine a = x\nb = y\n");
     }
     void loadsPlainModelsWithAnyLineBreak() {
@@ -186,8 +183,9 @@ private slots:
         TDialogRecorder dialogs;
         TMainForm form;
         const QString path = Path("script.tsn");
-        WriteFile(path, "Tessarine 0.79 || a script\r\nSome description.\r\n\r\n== Model ==\r\nentry = x\r\n"
-                        "\r\n== Samples ==\r\nx\r\n");
+        WriteFile(path,
+                  "Tessarine 0.79 || a script\r\nSome description.\r\n\r\n== Model ==\r\nentry = x\r\n"
+                  "\r\n== Samples ==\r\nx\r\n");
         form.LoadSource(ToWide(path));
         QVERIFY2(dialogs.Errors.isEmpty(), qPrintable(dialogs.Errors.join('\n')));
         QVERIFY(!form.IsPlainModel());

@@ -11,10 +11,10 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include "WindowTestSupport.h"
 #include "debugger/window/MainForm.h"
 #include "debugger/window/QtText.h"
 #include "debugger/window/TRunPage.h"
-#include "WindowTestSupport.h"
 
 using namespace ts;
 using namespace ts::test;

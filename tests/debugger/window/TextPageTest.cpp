@@ -15,11 +15,11 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include "WindowTestSupport.h"
 #include "debugger/driver/TsdbgDiff.h"
 #include "debugger/driver/TsdbgSources.h"
 #include "debugger/window/MainForm.h"
 #include "debugger/window/QtText.h"
-#include "WindowTestSupport.h"
 
 using namespace ts;
 using namespace ts::test;
@@ -61,11 +61,13 @@ private slots:
     void controlsCarryTheirTexts() {
         TDialogRecorder dialogs;
         TMainForm form;
-        QCOMPARE(Find<QWidget>(form, "mmDiffNeeded")->toolTip(), QString("Expected tree dump to compare against. Editable"));
+        QCOMPARE(Find<QWidget>(form, "mmDiffNeeded")->toolTip(),
+                 QString("Expected tree dump to compare against. Editable"));
         QCOMPARE(Find<QPushButton>(form, "btExtDiff")->text(), QString("External diff:"));
         QCOMPARE(Find<QWidget>(form, "edDiffCmd")->statusTip(),
                  QString("%NEED% = your file (left-side), %GOT% - produced result (right-side)"));
-        QCOMPARE(Find<QWidget>(form, "btBrowseExtDiff")->statusTip(), QString("Search external diff tool's executable"));
+        QCOMPARE(Find<QWidget>(form, "btBrowseExtDiff")->statusTip(),
+                 QString("Search external diff tool's executable"));
         auto* hili = Find<QToolButton>(form, "btToggleDiffHili");
         QCOMPARE(hili->text(), QString("Highlight"));
         QVERIFY(hili->isChecked());
@@ -162,9 +164,11 @@ private slots:
         // A fake diff program: records its arguments and both files' texts.
         const QString record = Path("record.txt");
         const QString fake = Path("fake diff");
-        WriteFile(fake, QString("#!/bin/sh\n{ echo \"$#\"; echo \"$1\"; echo \"$2\"; cat \"$1\"; echo ---; cat \"$2\"; } > '%1'\n")
-                            .arg(record)
-                            .toUtf8());
+        WriteFile(
+            fake,
+            QString("#!/bin/sh\n{ echo \"$#\"; echo \"$1\"; echo \"$2\"; cat \"$1\"; echo ---; cat \"$2\"; } > '%1'\n")
+                .arg(record)
+                .toUtf8());
         QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         TMainForm form;
         form.SetDiffTempDir(ToWide(tempDir));
@@ -193,7 +197,8 @@ private slots:
         QCOMPARE(recorded[3], QString("expected one\r"));  // lines end in CR LF
         QCOMPARE(recorded[4], QString("expected two\r"));
         QCOMPARE(recorded[5], QString("---"));
-        QCOMPARE(recorded[6] + "\n", Find<QPlainTextEdit>(form, "mmDiffGot")->toPlainText().section('\n', 0, 0) + "\r\n");
+        QCOMPARE(recorded[6] + "\n",
+                 Find<QPlainTextEdit>(form, "mmDiffGot")->toPlainText().section('\n', 0, 0) + "\r\n");
         QVERIFY(QDir(tempDir).isEmpty());
         QVERIFY(dialogs.Errors.isEmpty());
     }

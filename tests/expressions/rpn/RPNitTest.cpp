@@ -1,9 +1,8 @@
 // Tests of the RPN evaluator: tokenising, the cache, evaluation, errors and
 // value comparison.
-#include "library/expressions/rpn/RPNit.h"
-
 #include <gtest/gtest.h>
 
+#include "library/expressions/rpn/RPNit.h"
 #include "support/Strings.h"
 
 using namespace ts;
@@ -353,8 +352,8 @@ TEST(RpnOperators, Table) {
     TRpnOperators t;
     EXPECT_FALSE(t.Has(u'+'));
     t.Add(u'+', RpnOperatorClass<TRpnAdd>());
-    t.Add(u'\u00fe', RpnOperatorClass<TRpnLess>());   // 254: last direct slot
-    t.Add(u'\u00ff', RpnOperatorClass<TRpnMore>());   // 255: hashed
+    t.Add(u'\u00fe', RpnOperatorClass<TRpnLess>());  // 254: last direct slot
+    t.Add(u'\u00ff', RpnOperatorClass<TRpnMore>());  // 255: hashed
     t.Add(u'\u2211', RpnOperatorClass<TRpnMultiply>());
     EXPECT_EQ(t.DirectCount(), 2);
     EXPECT_EQ(t.Find(u'\u00ff')->Name, u"TRpnMore");

@@ -1,13 +1,12 @@
 // Tests of simple patterns: parsing (checked through item dumps), matching
 // over memory and plain streams, choices, the cache and the class table.
-#include "library/expressions/rpn/Simpat.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <random>
 
+#include "library/expressions/rpn/Simpat.h"
 #include "support/Strings.h"
 
 using namespace ts;
@@ -169,7 +168,10 @@ TEST(Simpat, SetsAndEscapes) {
     EXPECT_EQ(Dump(u"\\256"), "'\\x196'");
     EXPECT_EQ(Dump(u"\\999"), "'c9'");  // 99, then a literal 9
     EXPECT_EQ(Dump(u"[\\300]"), "[ 1E 30]");
-    EXPECT_EQ(Consumed(u"\\300", "\x1e" "0"), 2);
+    EXPECT_EQ(Consumed(u"\\300",
+                       "\x1e"
+                       "0"),
+              2);
 
     // Non-ASCII characters are their UTF-8 bytes, repeated as a whole.
     EXPECT_EQ(Consumed(u"\u00e9+", "\xc3\xa9\xc3\xa9x"), 4);
@@ -343,9 +345,9 @@ int ReferenceConsumed(std::u16string_view pattern, const std::string& input, std
 
 TEST(Simpat, AgreesWithPlainLoop) {
     const std::u16string_view patterns[] = {
-        u"SP* ID+", u"[^\"]+", u"DIG? DIG? a", u"ANY* x", u"ANY+", u"a*b", u"[^NL]* NL", u"NL+ a",
-        u"[a-]+ ]", u"LAT_SP* EOF", u"[^ab]? b+|a", u"CTL+|SP+|", u"[^SP]* SP? ID*", u"\\97+ b?",
-        u"[^NL_DIG]+", u"EOLN* [^a]+ EOF?", u"a||+",
+        u"SP* ID+",        u"[^\"]+",   u"DIG? DIG? a", u"ANY* x",           u"ANY+",        u"a*b",
+        u"[^NL]* NL",      u"NL+ a",    u"[a-]+ ]",     u"LAT_SP* EOF",      u"[^ab]? b+|a", u"CTL+|SP+|",
+        u"[^SP]* SP? ID*", u"\\97+ b?", u"[^NL_DIG]+",  u"EOLN* [^a]+ EOF?", u"a||+",
     };
     const char alphabet[] = "ab1 _\"\r\n-]|";
     std::mt19937 rng(12345);

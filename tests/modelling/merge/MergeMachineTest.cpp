@@ -48,9 +48,7 @@ struct Model {
     }
 };
 
-const TMmNode& M(const TMergeMachine& m, TMmID id) {
-    return m.Merged[id];
-}
+const TMmNode& M(const TMergeMachine& m, TMmID id) { return m.Merged[id]; }
 
 // The merged children's names, blank-separated.
 WideString Names(const TMergeMachine& m, TMmID id, int max = 1000) {

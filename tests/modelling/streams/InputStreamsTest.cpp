@@ -48,8 +48,10 @@ public:
         ::setenv("TMPDIR", path_.c_str(), 1);
     }
     ~TScopedTmpDir() {
-        if (hadOld_) ::setenv("TMPDIR", old_.c_str(), 1);
-        else ::unsetenv("TMPDIR");
+        if (hadOld_)
+            ::setenv("TMPDIR", old_.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
         std::filesystem::remove_all(path_);
     }
     size_t FileCount() const {
@@ -143,7 +145,7 @@ TEST(BufStream, SetLimitsTrimsOrDisablesTheCache) {
     EXPECT_EQ(buf.BufferSize(), 1024);
     ASSERT_EQ(buf.BufferCount(), 2);
     EXPECT_EQ(buf.Buffer(0).Start, 2048);  // the two newest stay
-    buf.ReadString(1025, 0);  // over the block size: direct
+    buf.ReadString(1025, 0);               // over the block size: direct
     EXPECT_EQ(buf.BufferCount(), 2);
 
     buf.SetLimits(-1, 512);

@@ -235,6 +235,7 @@ TEST(Slicer, FindsEachOfManyLineStreams) {
         lines.push_back(line.get());
         s.AddStream(std::move(line));
     }
-    for (int i : {0, 1, 999, 1999}) EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(5, 10, lines[static_cast<size_t>(i)])), std::to_string(i));
+    for (int i : {0, 1, 999, 1999})
+        EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(5, 10, lines[static_cast<size_t>(i)])), std::to_string(i));
     EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(0, 4, &input)), "base");
 }

@@ -1,8 +1,7 @@
 // Charset name lookup and code page conversion.
-#include "library/script/charset/Charsets.h"
-
 #include <gtest/gtest.h>
 
+#include "library/script/charset/Charsets.h"
 #include "support/Exception.h"
 
 using namespace ts;
@@ -31,10 +30,11 @@ TEST(Charsets, NamesMatchInAnyCaseAndAliasesResolveThroughTargets) {
 
 TEST(Charsets, EveryNamedCodepageThatIcuKnowsConverts) {
     // A table typo (a code page with no converter) shows up here.
-    for (const char* name : {"utf-8", "unicode", "utf-16be", "us-ascii", "iso-8859-1", "iso-8859-2", "iso-8859-5",
-                             "iso-8859-15", "windows-874", "windows-1250", "windows-1251", "windows-1252",
-                             "windows-1258", "koi8-r", "koi8-u", "ibm866", "ibm437", "ibm850", "shift_jis", "euc-jp",
-                             "gb2312", "gbk", "gb18030", "big5", "euc-kr", "ks_c_5601-1987"}) {
+    for (const char* name :
+         {"utf-8",       "unicode",     "utf-16be",     "us-ascii",     "iso-8859-1",    "iso-8859-2",   "iso-8859-5",
+          "iso-8859-15", "windows-874", "windows-1250", "windows-1251", "windows-1252",  "windows-1258", "koi8-r",
+          "koi8-u",      "ibm866",      "ibm437",       "ibm850",       "shift_jis",     "euc-jp",       "gb2312",
+          "gbk",         "gb18030",     "big5",         "euc-kr",       "ks_c_5601-1987"}) {
         int32_t cp = CodepageOfCharset(name);
         ASSERT_NE(cp, CpUnknown) << name;
         EXPECT_TRUE(IsCodepageSupported(cp)) << name;
@@ -56,7 +56,11 @@ TEST(Charsets, DecodingSingleAndMultiByteCodepages) {
 
     // Zero-terminated conversion; undecodable bytes are replaced, not dropped.
     EXPECT_EQ(BytesToWide(1252, std::string_view("ab\0cd", 5)), u"ab");
-    EXPECT_EQ(BytesToWide(CpUtf8, "a\xFF" "b"), u"a\uFFFD" "b");
+    EXPECT_EQ(BytesToWide(CpUtf8,
+                          "a\xFF"
+                          "b"),
+              u"a\uFFFD"
+              "b");
     EXPECT_EQ(BytesToWide(1252, ""), u"");
     // A buffer size counts the terminating zero.
     EXPECT_EQ(BytesToWide(1252, "abcdef", 4), u"abc");
@@ -69,8 +73,7 @@ TEST(Charsets, DecodingSingleAndMultiByteCodepages) {
 
 TEST(Charsets, Utf16BytesAreCopiedExactly) {
     // Zero units and a lone surrogate survive: nothing is converted.
-    const WideString text =
-        WideString(u"a") + char16_t(0) + u"\u041F\U0001F600\uFFFF" + char16_t(0xDC00) + u"z";
+    const WideString text = WideString(u"a") + char16_t(0) + u"\u041F\U0001F600\uFFFF" + char16_t(0xDC00) + u"z";
     RawByteString bytes = WideToBytes(CpUtf16Bytes, text, -1, true);
     ASSERT_EQ(bytes.size(), text.size() * 2);
     EXPECT_EQ(bytes.substr(0, 6), std::string("a\0\0\0\x1F\x04", 6));
@@ -101,8 +104,8 @@ TEST(Charsets, LosslessErrorOnlyWhenRequired) {
         WideToBytes(28591, longText, -1, true);
         FAIL() << "expected EConvertError";
     } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), u"Codepage 28591 cannot represent all symbols of given string '" +
-                                   WideString(50, u'x') + u"'.");
+        EXPECT_EQ(e.Message(),
+                  u"Codepage 28591 cannot represent all symbols of given string '" + WideString(50, u'x') + u"'.");
     }
     // A lone surrogate has no UTF-8 form.
     EXPECT_THROW(WideToBytes(CpUtf8, WideString(u"a") + char16_t(0xD800), -1, true), EConvertError);

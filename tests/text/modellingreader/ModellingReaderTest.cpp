@@ -77,14 +77,15 @@ namespace {
 // combinations, which would only repeat the same paths through the model).
 std::vector<std::string> GeneratedLines() {
     const char* orders[] = {"", "1 ", "12 ", "0 ", "03 ", ". ", "1? ", "2^ ", ".? ", ".^ ", "0? ", "999 "};
-    const char* items[] = {"name", "Name2", "a_b", "@name", "+name", "+NAME", "NAME", "END", "WARN", "name...",
-                           "(def)", "(@def)", "(def...)", "a + b", "a + b...", "a + (c...) + d", "(a) + b",
-                           "x + y + z", "\"quoted\"", "\"dir\\leaf\"", "\"dir/leaf_1\"", "\"quoted\"...", "name?"};
+    const char* items[] = {"name",           "Name2",         "a_b",       "@name",      "+name",
+                           "+NAME",          "NAME",          "END",       "WARN",       "name...",
+                           "(def)",          "(@def)",        "(def...)",  "a + b",      "a + b...",
+                           "a + (c...) + d", "(a) + b",       "x + y + z", "\"quoted\"", "\"dir\\leaf\"",
+                           "\"dir/leaf_1\"", "\"quoted\"...", "name?"};
     const char* paths[] = {"", " \"p\\q\"", " \"\\abs\\x_1\"", " \"with space\""};
     // Blanks after a condition operator (" = ", " !=  ") read as no value.
-    const char* conds[] = {"",         " % SP* ID+", " = text",   " =",        " _ (",   " x 0D0A", " ? eof",
-                           " != ^",    " !% DIG",    " % [^\"]+", " = a b  c", " ? 1 2 =", " = ",     " !=  ",
-                           " = x \t", " ?  "};
+    const char* conds[] = {"",        " % SP* ID+", " = text",   " =",       " _ (", " x 0D0A", " ? eof",  " != ^",
+                           " !% DIG", " % [^\"]+",  " = a b  c", " ? 1 2 =", " = ",  " !=  ",   " = x \t", " ?  "};
     std::vector<std::string> lines;
     auto add = [&lines](const std::string& order, const std::string& item, const std::string& path,
                         const std::string& cond) {
