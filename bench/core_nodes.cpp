@@ -2,6 +2,7 @@
 // deep chains built and freed, property lookups, and finder Make/Next.
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
 #include "library/core/TsNodePaths.h"
 #include "library/core/TsNodes.h"
 #include "support/Strings.h"
@@ -11,7 +12,7 @@ namespace {
 using namespace ts;
 
 void WideTreeAppendAndLookup(benchmark::State& state) {
-    const int n = static_cast<int>(state.range(0));
+    const int n = static_cast<int>(ts::bench::Scaled(state.range(0)));
     std::vector<WideString> names;
     for (int i = 0; i < n; ++i) names.push_back(u"node" + IntToStr(i));
     for (auto _ : state) {
@@ -26,7 +27,7 @@ void WideTreeAppendAndLookup(benchmark::State& state) {
 BENCHMARK(WideTreeAppendAndLookup)->Arg(1000)->Arg(100000);
 
 void DeepChainBuildAndFree(benchmark::State& state) {
-    const int n = static_cast<int>(state.range(0));
+    const int n = static_cast<int>(ts::bench::Scaled(state.range(0)));
     for (auto _ : state) {
         auto root = std::make_unique<TTsTreeNode>(u"r");
         TTsTreeNode* node = root.get();
@@ -38,7 +39,7 @@ void DeepChainBuildAndFree(benchmark::State& state) {
 BENCHMARK(DeepChainBuildAndFree)->Arg(100000);
 
 void PropertyFind(benchmark::State& state) {
-    const int n = static_cast<int>(state.range(0));
+    const int n = static_cast<int>(ts::bench::Scaled(state.range(0)));
     TTsTreeNode node(u"n");
     std::vector<WideString> names;
     for (int i = 0; i < n; ++i) {

@@ -3,6 +3,7 @@
 // reference, and add plain children. Ten defined nodes per section.
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
 #include "library/modelling/merge/MergeMachine.h"
 #include "support/Strings.h"
 
@@ -38,7 +39,7 @@ void Define(TMergeMachine& m, int nodes) {
 }
 
 void BM_Merge(benchmark::State& state) {
-    const int nodes = static_cast<int>(state.range(0));
+    const int nodes = static_cast<int>(ts::bench::Scaled(state.range(0)));
     int merged = 0;
     for (auto _ : state) {
         state.PauseTiming();

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "library/modelling/TsmCompiler.h"
 #include "library/text/TsStreamers.h"
 
@@ -39,8 +40,8 @@ std::string GeneratedModel(int nodes) {
 }
 
 void CompileGenerated(benchmark::State& state) {
-    auto tree =
-        TTsmNativeStreamer::ReadFrom(std::make_unique<TStringStream>(GeneratedModel(static_cast<int>(state.range(0)))));
+    auto tree = TTsmNativeStreamer::ReadFrom(
+        std::make_unique<TStringStream>(GeneratedModel(static_cast<int>(ts::bench::Scaled(state.range(0))))));
     size_t table = 0;
     int defined = 0;
     for (auto _ : state) {
@@ -57,8 +58,8 @@ void CompileGenerated(benchmark::State& state) {
 BENCHMARK(CompileGenerated)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 void DumpGenerated(benchmark::State& state) {
-    auto tree =
-        TTsmNativeStreamer::ReadFrom(std::make_unique<TStringStream>(GeneratedModel(static_cast<int>(state.range(0)))));
+    auto tree = TTsmNativeStreamer::ReadFrom(
+        std::make_unique<TStringStream>(GeneratedModel(static_cast<int>(ts::bench::Scaled(state.range(0))))));
     TTsmCompiler compiler;
     compiler.Compile(*tree);
     for (auto _ : state) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "library/modelling/TsmCompiler.h"
 #include "library/modelling/TsmExplain.h"
 #include "library/text/TsStreamers.h"
@@ -39,7 +40,7 @@ void Run(benchmark::State& state, bool explained) {
     ts::TTsmCompiler compiler;
     compiler.Compile(*tree);
     compiler.Options.LineBreak = u"\n";
-    ts::TStringStream input(Input(10u << 20));
+    ts::TStringStream input(Input(static_cast<size_t>(ts::bench::Scaled(10 << 20))));
     std::optional<ts::TTsmFarthestFailure> farthest;
     if (explained) farthest.emplace(compiler);
     int64_t lines = 0;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "library/text/TsStreamers.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
 
@@ -43,7 +44,7 @@ std::string GeneratedModel(int lines) {
     return text;
 }
 
-constexpr int kLines = 20000;
+const int kLines = static_cast<int>(ts::bench::Scaled(20000));
 
 void NativeReader(benchmark::State& state) {
     const std::string text = GeneratedModel(kLines);

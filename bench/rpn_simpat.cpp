@@ -3,13 +3,15 @@
 // of MatchSimplePattern with its cached choices).
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
 #include "library/expressions/rpn/Simpat.h"
 #include "support/TempFiles.h"
 
 using namespace ts;
 
 namespace {
-constexpr size_t kMiB = 1 << 20;
+// A MiB of input; a hundredth of it in the smoke run.
+const size_t kMiB = static_cast<size_t>(ts::bench::Scaled(1 << 20));
 
 std::string IdentifierRun() {
     std::string s = "  ";

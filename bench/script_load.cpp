@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "library/script/TsScript.h"
 
 using namespace ts;
@@ -22,7 +23,8 @@ RawByteString MakeScript(int sections, int linesPerSection) {
 }
 
 void BM_LoadScript(benchmark::State& state) {
-    const RawByteString text = MakeScript(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const RawByteString text =
+        MakeScript(static_cast<int>(ts::bench::Scaled(state.range(0))), static_cast<int>(state.range(1)));
     TTsScript script;
     for (auto _ : state) {
         TMemoryStream in(text);

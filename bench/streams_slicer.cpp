@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "library/core/TsNodes.h"
 #include "library/modelling/streams/TsmSlicer.h"
 
@@ -41,7 +42,7 @@ struct TLines {
 };
 
 void ReadLineFields(benchmark::State& state) {
-    TLines r(static_cast<int>(state.range(0)));
+    TLines r(static_cast<int>(ts::bench::Scaled(state.range(0))));
     size_t i = 0;
     for (auto _ : state) {
         r.slicer->SetContextNode(r.lines[i]);

@@ -2,6 +2,7 @@
 // lines, and the canonical text model definition.
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
 #include "library/text/CanonicalModels.h"
 #include "library/text/TsStreamers.h"
 
@@ -28,7 +29,7 @@ std::string GeneratedModel(int lines) {
 }
 
 void ReadGeneratedModel(benchmark::State& state) {
-    const std::string text = GeneratedModel(static_cast<int>(state.range(0)));
+    const std::string text = GeneratedModel(static_cast<int>(ts::bench::Scaled(state.range(0))));
     for (auto _ : state) {
         auto root = ts::TTsmNativeStreamer::ReadFrom(std::make_unique<ts::TStringStream>(text));
         benchmark::DoNotOptimize(root.get());

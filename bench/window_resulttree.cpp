@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 #include <random>
 
+#include "bench/BenchSupport.h"
 #include "debugger/driver/TsdbgRun.h"
 #include "debugger/window/QtText.h"
 #include "debugger/window/TsdbgTreeView.h"
@@ -22,7 +23,8 @@ using namespace ts;
 std::unique_ptr<TModelRun> LargeRun() {
     TModelRunRequest request;
     request.ModelText = u"END? eof\n\"pair\" =\n  1 \"key\" % LAT+\n  2 % =\n  3 \"value\" % [^NL]*\n  4 % NL\n";
-    for (int i = 0; i < 33333; ++i) request.Input += "key=value number " + std::to_string(i) + " .........\n";
+    for (int i = 0; i < ts::bench::Scaled(33333); ++i)
+        request.Input += "key=value number " + std::to_string(i) + " .........\n";
     request.LineBreak = u"\n";
     std::unique_ptr<TModelRun> run = RunModel(std::move(request));
     if (!run->Succeeded()) throw std::runtime_error("the benchmark's run failed");

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The fuzzing smoke run: builds the fuzz preset and runs each target for a
-# short fixed time (FUZZ_SECONDS, default 30) over its corpus, one at a time
-# and at low priority. Fails on the first finding; libFuzzer leaves the
+# short fixed time (FUZZ_SECONDS, default 30) over its corpus, two at a time
+# and at low priority. Fails when a target finds a fault; libFuzzer leaves the
 # input that caused it in build/fuzz/findings/.
 # Usage: scripts/fuzz-smoke.sh [TARGET...]
 set -euo pipefail
@@ -10,7 +10,7 @@ source scripts/setup.sh
 TS_PACKAGES+=(clang libclang-rt-14-dev)
 ts_install_missing
 cmake --preset fuzz >/dev/null
-nice -n 19 cmake --build --preset fuzz -j1
+nice -n 19 cmake --build --preset fuzz
 
 seconds=${FUZZ_SECONDS:-30}
 corpus=build/fuzz/corpus
@@ -22,19 +22,34 @@ targets=("$@")
                                 script_loader model_dump model_run)
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-for t in "${targets[@]}"; do
-    echo "== $t (${seconds}s)"
+run_one() {  # run_one TARGET: fuzzes it for the fixed time; fails on a finding
+    local t=$1 rc=0
     # The corpus grows with what the run finds new; the seeds are rebuilt
     # from the sources each time, so nothing of it needs keeping.
-    rc=0
     nice -n 19 "build/fuzz/fuzz/fuzz_$t" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
         -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/$t-" \
         "$corpus/$t" > "$findings/$t.log" 2>&1 || rc=$?
-    grep -E "^stat::number_of_executed_units" "$findings/$t.log" || true
+    echo "== $t (${seconds}s): $(grep -E "^stat::number_of_executed_units" "$findings/$t.log" || echo "no stats")"
     if ((rc)); then
         tail -n 40 "$findings/$t.log"
         echo "fuzz_$t found a fault: see $findings/"
-        exit 1
+        return 1
     fi
+}
+# Two at a time, one per core.
+failed=0
+running=0
+for t in "${targets[@]}"; do
+    if ((running >= 2)); then
+        wait -n || failed=1
+        running=$((running - 1))
+    fi
+    run_one "$t" &
+    running=$((running + 1))
 done
+while ((running > 0)); do
+    wait -n || failed=1
+    running=$((running - 1))
+done
+((failed == 0)) || exit 1
 echo "fuzz smoke run passed"

@@ -43,6 +43,10 @@ bool TTsArg::AsBool() const {
     if (type_ != vtBoolean) throw ETsInvalidVarType(vtBoolean, type_);
     return i_ != 0;
 }
+double TTsArg::AsFloat() const {
+    if (type_ != vtExtended) throw ETsInvalidVarType(vtExtended, type_);
+    return f_;
+}
 const void* TTsArg::AsPtr() const {
     if (type_ != vtPointer && type_ != vtObject) throw ETsInvalidVarType(vtPointer, type_);
     return p_;
@@ -101,13 +105,7 @@ void TTsObject::HandleError(std::unique_ptr<Exception> error) {
 
 TObject* TTsObject::AddOwned(std::unique_ptr<TObject> obj) {
     TObject* raw = obj.get();
-    if (!raw) return nullptr;
-    for (const auto& o : owned_)
-        if (o.get() == raw) {
-            (void)obj.release();  // already owned here: keep the one owner
-            return raw;
-        }
-    owned_.push_back(std::move(obj));
+    if (raw) owned_.push_back(std::move(obj));
     return raw;
 }
 

@@ -128,6 +128,7 @@ public:
     TTsVarType Type() const { return type_; }
     int32_t AsInt() const;
     bool AsBool() const;
+    double AsFloat() const;
     const void* AsPtr() const;
     TObject* AsObj() const;
     const WideString& AsStr() const;
@@ -215,7 +216,8 @@ public:
     virtual WideString Describe() const;
     // OnError when assigned (then the error is freed), else raises the error.
     virtual void HandleError(std::unique_ptr<Exception> error);
-    // Takes ownership unless the object is already owned here.
+    // Takes ownership. The object comes as the only unique_ptr to it, so
+    // it cannot already be owned here or anywhere else; nil adds nothing.
     TObject* AddOwned(std::unique_ptr<TObject> obj);
     const std::vector<std::unique_ptr<TObject>>& Owned() const { return owned_; }
 

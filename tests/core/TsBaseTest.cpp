@@ -99,6 +99,8 @@ TEST(TsArgs, TypedAccessorsRejectOtherTypes) {
         EXPECT_EQ(e.Message(), u"Expected a variant of type 0, 15 given.");
     }
     EXPECT_TRUE(TTsArg(true).AsBool());
+    EXPECT_EQ(TTsArg(2.5).AsFloat(), 2.5);
+    EXPECT_THROW((void)TTsArg(int32_t{2}).AsFloat(), ETsInvalidVarType);
     EXPECT_EQ(TTsArg(nullptr).AsObj(), nullptr);
 }
 
