@@ -40,7 +40,7 @@ TTsmMergeMachine::~TTsmMergeMachine() = default;
 TTsmNodeInfo& TTsmMergeMachine::InfoOf(const TMmNode& node) const {
     // Only this machine attaches Data, and always a record.
     if (node.Data) return *static_cast<TTsmNodeInfo*>(node.Data);
-    ETsmNoNodeInfo e(Compiler, &node, u"%s has no assigned compilation info.", {&node});
+    ETsmNoNodeInfo e(Compiler, u"%s has no assigned compilation info.", {&node});
     if (Stack.Count() > 0) e.SetMessage(e.Message() + u" Node: " + MergingNodeText(*this));
     throw e;
 }

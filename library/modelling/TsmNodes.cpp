@@ -168,6 +168,14 @@ WideString TsmTreeNodeText(const TTsTreeNode& node) {
     return QuotedName(node.Name()).append(TsmSourceText(source->Value, &node));
 }
 
+ETsmMismatch::ETsmMismatch(const TTsmNode* node, std::u16string_view format, FormatArgs args)
+    : ETessarine(format, args) {
+    if (node) {
+        NodeID = node->Props.ID;
+        NodeName = node->Props.Name;
+    }
+}
+
 WideString TTsmNode::NodeText() const {
     return QuotedName(Props.Name)
         .append(TsmSourceText(Props.Source, this))

@@ -254,9 +254,10 @@ TS_TSM_ERROR(ETsmUnknownCondition, ETsmCompiling, TTsmCompiler)
 // A merge node without its compiled record.
 class ETsmNoNodeInfo : public ETsmCompiling {
 public:
-    ETsmNoNodeInfo(const TTsmCompiler* compiler, const TMmNode* node, std::u16string_view format, FormatArgs args)
-        : ETsmCompiling(compiler, format, args), Node(node) {}
-    const TMmNode* Node;  // borrowed
+    // The message names the node: merge nodes are freed with the compile,
+    // so the error keeps nothing of it.
+    ETsmNoNodeInfo(const TTsmCompiler* compiler, std::u16string_view format, FormatArgs args)
+        : ETsmCompiling(compiler, format, args) {}
     TS_EXCEPTION(ETsmNoNodeInfo)
 };
 
@@ -279,9 +280,11 @@ TS_TSM_ERROR(ETsmNoModellingSlicer, ETsmModelling, TTsmCompiler)
 // Input that a node did not match.
 class ETsmMismatch : public ETessarine {
 public:
-    ETsmMismatch(const TTsmNode* node, std::u16string_view format, FormatArgs args)
-        : ETessarine(format, args), Node(node) {}
-    const TTsmNode* Node;  // borrowed: valid during the run
+    ETsmMismatch(const TTsmNode* node, std::u16string_view format, FormatArgs args);
+    // Copies of what names the node: mismatches outlive the run whose node
+    // objects made them (reports, the farthest failure, a run's error).
+    int32_t NodeID = 0;
+    WideString NodeName;
     // The offset in the run's base input the failure concerns (where the
     // node's condition or loop stood, where a report's text began), so that
     // callers can show a line and column without reading the message; -1
