@@ -210,10 +210,6 @@ void TTsHash::SetValueText(int index, std::u16string_view value) {
 void TTsHash::SetObject(int index, std::unique_ptr<TObject> obj) {
     At(index);
     Entry& e = entries_[static_cast<size_t>(index)];
-    if (e.Obj == obj) {
-        (void)obj.release();  // the same object: keep its single owner
-        return;
-    }
     std::unique_ptr<TObject> old = std::move(e.Obj);
     e.Obj = std::move(obj);
     Changed();

@@ -154,7 +154,9 @@ public:
     void SetKey(int index, std::u16string_view key);
     void SetValueText(int index, std::u16string_view value);
     void SetText(int index, std::u16string_view key, std::u16string_view value);
-    // Replaces the entry's object; the old one is freed after listeners heard of it.
+    // Replaces the entry's object; the old one is freed after listeners heard
+    // of it. obj is the only owner of a new object: handing back the entry's
+    // own object would need a second owner, which a unique_ptr cannot be.
     void SetObject(int index, std::unique_ptr<TObject> obj);
 
     bool Sorted() const { return sorted_; }
