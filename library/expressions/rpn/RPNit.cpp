@@ -423,7 +423,11 @@ std::shared_ptr<const TCompiledRPN> RpnCompile(std::u16string_view text, const T
     std::lock_guard lock(cache.mutex);
     // Parsing may have created the default table (and so bumped its
     // generation); look the shelf up again rather than trust the old one.
-    return cache.Find(settings, true)->emplace(std::move(src), list).first->second;
+    TCacheMap& shelf = *cache.Find(settings, true);
+    // Lists are shared, so starting afresh never frees one in use; it keeps
+    // a process that compiles texts without end from growing without end.
+    if (shelf.size() >= RpnCompileCacheLimit) shelf.clear();
+    return shelf.emplace(std::move(src), list).first->second;
 }
 
 void RpnClearCompileCache() {

@@ -308,6 +308,8 @@ std::shared_ptr<const TCompiledRPN> RpnCompile(std::u16string_view text, const T
 // Empties the compile cache.
 void RpnClearCompileCache();
 size_t RpnCompileCacheSize();
+// Lists kept per way of compiling; a new one beyond it empties that part.
+inline constexpr size_t RpnCompileCacheLimit = 4096;
 
 // ---------------------------------------------------------------- evaluation
 

@@ -513,11 +513,12 @@ struct TWideHash {
     size_t operator()(std::u16string_view s) const { return std::hash<std::u16string_view>{}(s); }
 };
 
-using TItemMap = std::unordered_map<WideString, std::unique_ptr<TSimpatItemList>, TWideHash, std::equal_to<>>;
+using TItemList = std::shared_ptr<const TSimpatItemList>;
+using TItemMap = std::unordered_map<WideString, TItemList, TWideHash, std::equal_to<>>;
 
-// Shared by every thread; entries live until shutdown, so each thread may
-// remember its last hit by address and skip the lock and the hashing when a
-// condition is tested over and over.
+// Shared by every thread. Each thread also remembers its last hit (its own
+// copy of the text and a share of the list), so that a condition tested over
+// and over skips the lock and the hashing.
 struct TItemCache {
     std::mutex mutex;
     TItemMap map;
@@ -529,29 +530,33 @@ TItemCache& ItemCache() {
 }
 
 struct TLastHit {
-    const WideString* key = nullptr;
-    const TSimpatItemList* items = nullptr;
+    WideString key;
+    TItemList items;
 };
 
 // text is trimmed already.
-const TSimpatItemList* CachedItems(std::u16string_view text) {
+TItemList CachedItems(std::u16string_view text) {
     thread_local TLastHit last;
-    if (last.key && *last.key == text) return last.items;
+    if (last.items && last.key == text) return last.items;
     TItemCache& cache = ItemCache();
+    TItemList items;
     {
         std::lock_guard lock(cache.mutex);
         auto it = cache.map.find(text);
-        if (it != cache.map.end()) {
-            last = {&it->first, it->second.get()};
-            return last.items;
-        }
+        if (it != cache.map.end()) items = it->second;
     }
-    // Parsed outside the lock (a parse error leaves the cache as it was).
-    std::unique_ptr<TSimpatItemList> items = ParseSimpatChoice(WideToUtf8(text));
-    std::lock_guard lock(cache.mutex);
-    auto it = cache.map.emplace(WideString(text), std::move(items)).first;
-    last = {&it->first, it->second.get()};
-    return last.items;
+    if (!items) {
+        // Parsed outside the lock (a parse error leaves the cache as it was).
+        items = ParseSimpatChoice(WideToUtf8(text));
+        std::lock_guard lock(cache.mutex);
+        // A process that makes pattern texts without end (generated models,
+        // a fuzzer) must not grow the cache without end either.
+        if (cache.map.size() >= SimpatCacheLimit) cache.map.clear();
+        items = cache.map.emplace(WideString(text), std::move(items)).first->second;
+    }
+    last.key.assign(text);
+    last.items = items;
+    return items;
 }
 
 // Calls fn(choiceText, isLast) for each choice, trimmed and with "||" made
@@ -681,15 +686,16 @@ bool MatchSimplePattern(std::u16string_view pattern, TStream& stream, std::strin
     // Same behaviour as building a TSimpatPattern, without the per-call
     // objects: the whole pattern is split (and so checked) before anything is
     // matched, then the cached lists are tried in order.
-    const TSimpatItemList* small[8];
-    std::vector<const TSimpatItemList*> more;
+    // Shares, not addresses: another thread may drop the cache meanwhile.
+    TItemList small[8];
+    std::vector<TItemList> more;
     size_t count = 0;
     SplitChoices(pattern, [&](std::u16string_view choice, bool) {
-        const TSimpatItemList* items = CachedItems(choice);
+        TItemList items = CachedItems(choice);
         if (count < 8)
-            small[count] = items;
+            small[count] = std::move(items);
         else
-            more.push_back(items);
+            more.push_back(std::move(items));
         ++count;
     });
     TSimpatInput in(stream);

@@ -10,8 +10,9 @@
 // Pattern text is wide; it is parsed as the bytes of its UTF-8 form (the
 // system code page here), so ASCII patterns mean what they say and escapes
 // give any byte. A non-ASCII character outside a set is one literal (its
-// bytes); inside a set it stands for each of its bytes. Each distinct choice text is parsed once per process into an
-// item list kept in a process-wide cache (one thread at a time).
+// bytes); inside a set it stands for each of its bytes. Each distinct choice
+// text is parsed once into an item list kept in a bounded process-wide cache
+// that every thread shares.
 #pragma once
 
 #include <array>
@@ -226,7 +227,7 @@ public:
 
 private:
     WideString text_;
-    const TSimpatItemList* items_;  // borrowed from the cache
+    std::shared_ptr<const TSimpatItemList> items_;  // shared with the cache, which may drop it
 };
 
 class TSimpatPattern : public TObject {
@@ -258,8 +259,11 @@ private:
 // Compilation errors raise; a mismatch never does.
 bool MatchSimplePattern(std::u16string_view pattern, TStream& stream, std::string_view nl);
 
-// Number of cached choice texts.
+// Number of cached choice texts. The cache keeps at most SimpatCacheLimit;
+// when a new one would pass that, it starts afresh (lists in use stay alive
+// with their users).
 size_t SimpatCacheSize();
+inline constexpr size_t SimpatCacheLimit = 4096;
 
 // ---------------------------------------------------------------- input
 

@@ -335,6 +335,15 @@ TEST(RpnCompile, Cache) {
     ev.Evaluate(r);
     EXPECT_EQ(r.Num, 30);
 
+    // The cache keeps a bounded number of texts.
+    for (size_t i = 0; i <= RpnCompileCacheLimit; ++i) {
+        RpnCompile(IntToStr(static_cast<int32_t>(i)) + u" 1 +");
+        ASSERT_LE(RpnCompileCacheSize(), RpnCompileCacheLimit);
+    }
+    TRpnEvaluator again(*a);
+    again.Evaluate(r);
+    EXPECT_EQ(r.Num, 30);
+
     // Changing the variable characters or the default table drops stale lists.
     RpnCompile(u"x+y");
     SetRpnVarChars(RpnVarChars());

@@ -252,6 +252,23 @@ TEST(Simpat, ChoiceTextsAreParsedOnce) {
     EXPECT_EQ(&direct.Items(), &again.Items());
 }
 
+TEST(Simpat, TheCacheIsBoundedAndListsOutliveIt) {
+    TLinearSimpat held(u"held DIG+");
+    TStringStream s("held42");
+    TSimpatInput in(s);
+    TSimpatContext ctx{&in, "\n", nullptr, nullptr};
+    // More distinct texts than the cache keeps, through both ways in.
+    for (size_t i = 0; i <= SimpatCacheLimit; ++i) {
+        TStringStream x("z");
+        MatchSimplePattern(u"k" + IntToStr(static_cast<int32_t>(i)), x, "\n");
+        EXPECT_LE(SimpatCacheSize(), SimpatCacheLimit);
+    }
+    EXPECT_TRUE(held.Match(ctx));
+    EXPECT_EQ(in.Pos(), 6);
+    TStringStream again("k7");
+    EXPECT_TRUE(MatchSimplePattern(u"k7", again, "\n"));
+}
+
 TEST(Simpat, ClassTableAndRangeBytes) {
     TSimpatClassTable t;
     TSimpatRangeBytes one;
