@@ -182,6 +182,7 @@ int RunRun(const TArgs& args) {
     request.LineBreak = !lineBreak ? u"" : *lineBreak == "crlf" ? u"\r\n" : *lineBreak == "lf" ? u"\n" : u"\r";
     // Reports go to stderr as they come and the run goes on.
     request.OnReport = [&input](const Exception& e) { Err(PlacedErrorText(e, &input)); };
+    if (const auto mib = args.IntValue("max-memory", 1, INT32_MAX)) request.Limits.MaxMemory = int64_t{*mib} << 20;
     std::optional<TTrace> trace;
     if (args.Flag("trace")) {
         const int limit = args.IntValue("trace-limit", 0, INT32_MAX).value_or(10000);

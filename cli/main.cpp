@@ -43,10 +43,11 @@ const std::vector<TCommand>& Commands() {
          "canonical text model; the native reader is the hand-written one. Each node is\n"
          "followed by its properties as \"$name = value\".\n"},
         {"run",
-         "[--json] [--trace [--trace-limit N]] [--line-break crlf|lf|cr] [--codepage N|CHARSET] MODEL INPUT",
+         "[--json] [--trace [--trace-limit N]] [--line-break crlf|lf|cr] [--codepage N|CHARSET] [--max-memory MIB]\n"
+         "    MODEL INPUT",
          "run MODEL's model over INPUT and print the result tree",
          &RunRun,
-         {"line-break", "codepage", "trace-limit"},
+         {"line-break", "codepage", "trace-limit", "max-memory"},
          {"json", "trace"},
          "MODEL is read as the debugger reads it and compiled fully; INPUT is read as\n"
          "bytes, from standard input when it is \"-\". Each result node is printed as\n"
@@ -64,8 +65,10 @@ const std::vector<TCommand>& Commands() {
          "marked as partial (--json: \"partial\": true on the root). --trace writes each\n"
          "modelling step to stderr (try, condition, node result, result node, reset)\n"
          "with its model line and input LINE:COLUMN, at most --trace-limit lines\n"
-         "(10000). Exit code 0: the run succeeded (warnings allowed); 1: it finished\n"
-         "with FAIL reports or input left; 3: an error.\n"},
+         "(10000). A run may make the process grow by --max-memory MiB (half the\n"
+         "machine's memory by default) and ends with an error past that. Exit code 0:\n"
+         "the run succeeded (warnings allowed); 1: it finished with FAIL reports or\n"
+         "input left; 3: an error.\n"},
         {"script",
          "[--json] FILE",
          "the loaded script: header, language, sections and settings",

@@ -87,6 +87,7 @@ std::unique_ptr<TModelRun> RunModel(TModelRunRequest request) {
         run->Compiler->Options.Codepage = request.Codepage;
         run->Compiler->Options.LineBreak = request.LineBreak;
         run->Compiler->CancelToken = run->Cancel;
+        run->Compiler->Limits = request.Limits;
         run->Compiler->Compile(*run->ModelTree);
     } catch (const std::exception& e) {
         failed(e, TRunStage::Model);

@@ -63,6 +63,8 @@ struct TModelRunRequest {
     // Empty: detected from the input.
     WideString LineBreak;
     TTsmCancelToken Cancel;
+    // The bounds of the run (depth, result tree, memory).
+    TTsmLimits Limits;
     // Called for each report when it happens (the run goes on).
     std::function<void(const Exception& report)> OnReport;
     // Called with the compiled model before the run (a trace listens there).

@@ -8,6 +8,7 @@
 
 #include "library/modelling/TsmCompiler.h"
 #include "library/script/charset/Charsets.h"
+#include "support/Memory.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -94,7 +95,7 @@ ETsmTooDeep::ETsmTooDeep(const TTsmCompiler* compiler, int32_t limit, const TTsm
                     u"Model nodes are nested more than %d levels deep - does the model recurse without consuming "
                     u"input? Node: %s, input: %s.",
                     {limit, node->NodeText(), input}),
-      Node(node) {}
+      NodeText(node->NodeText()) {}
 
 ETsmNoProgress::ETsmNoProgress(const TTsmCompiler* compiler, int32_t count, const TTsmNode* node, const TTsmNode* child,
                                const WideString& input)
@@ -105,8 +106,8 @@ ETsmNoProgress::ETsmNoProgress(const TTsmCompiler* compiler, int32_t count, cons
           {count, node->NodeText(), child->NodeText(),
            child->Props.Cond.IsSet() ? u"'" + compiler->ConditionText(child->Props.Cond) + u"'" : WideString(u"<none>"),
            input}),
-      Node(node),
-      Child(child) {}
+      NodeText(node->NodeText()),
+      ChildText(child->NodeText()) {}
 
 std::optional<int64_t> TsmErrorOffset(const std::exception& error) {
     int64_t offset = -1;
@@ -252,6 +253,7 @@ std::unique_ptr<TTsmSlicer> TTsmCompiler::Modell(TStream& input) {
     rs.LineBreak = WideToBytes(rs.Options.Codepage, rs.Options.LineBreak);
     rs.Conditions.resize(Table.size());
     rs.PathKinds.assign(Table.size(), 0);
+    rs.ResidentAtStart = ResidentBytes();
     Slicer = std::make_unique<TTsmSlicer>(&input);
 
     const TTsmNodeInfo& top = *Table[0];
@@ -568,6 +570,35 @@ void ResetChild(TTsmNode& n) {
 
 }  // namespace
 
+int64_t TTsmLimits::DefaultMaxMemory() {
+    const int64_t physical = PhysicalMemoryBytes();
+    return physical > 0 ? physical / 2 : int64_t{4} << 30;
+}
+
+namespace {
+
+// Bounds that grow with the input: the result tree's size, and the memory
+// the process took since the run began.
+[[noreturn]] void RaiseTooManyResults(TTsmCompiler& c) {
+    throw At(ETsmTooLarge(&c, u"The result tree has grown past %s nodes, the most a run may make; input: %s.",
+                          {IntToStr(c.Limits.MaxResultNodes), TsmInputText(&c.CurrentInput())}),
+             HereGlobal(c));
+}
+
+void CheckRunMemory(TTsmCompiler& c) {
+    TTsmRunState& rs = *c.RunState;
+    rs.UntilBoundsCheck = TTsmLimits::ResultCheckInterval;
+    if (rs.ResidentAtStart < 0) return;
+    const int64_t grown = ResidentBytes() - rs.ResidentAtStart;
+    if (grown > c.Limits.MaxMemory)
+        throw At(
+            ETsmTooLarge(&c, u"The run has taken %s MiB of memory, more than the %s MiB it may take; input: %s.",
+                         {IntToStr(grown >> 20), IntToStr(c.Limits.MaxMemory >> 20), TsmInputText(&c.CurrentInput())}),
+            HereGlobal(c));
+}
+
+}  // namespace
+
 std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const TTsmSpan& span) {
     TDepthGuard depth(*this);
     TTsmCompiler& c = *Compiler;
@@ -634,7 +665,11 @@ void TTsmNode::CreateResultNode(TTsTreeNode* parentResult) {
             Result = rs.Finder.Make();
         }
         ClaimResult(*this, Result);
-        if (CreatedResult) rs.CreatedLog.push_back(CreatedResult);
+        if (CreatedResult) {
+            rs.CreatedLog.push_back(CreatedResult);
+            if (++rs.LiveResults > c.Limits.MaxResultNodes) RaiseTooManyResults(c);
+            if (--rs.UntilBoundsCheck <= 0) CheckRunMemory(c);
+        }
     } else {
         Result = parentResult;
     }
@@ -661,6 +696,7 @@ void TTsmNode::DiscardResult() {
             TTsTreeNode* r = log.back();
             log.pop_back();
             if (r->Parent()) r->Destroy();
+            --rs->LiveResults;
         }
     }
     CreatedResult = nullptr;

@@ -72,6 +72,14 @@ struct TTsmLimits {
     // Successes of children in one node's loop, in a row, that leave the
     // input where it was: such a loop would otherwise never end.
     int32_t MaxIdleMatches = 100000;
+    // Result nodes a run may hold at once.
+    int64_t MaxResultNodes = 100000000;
+    // Bytes the process may grow by while a run lasts, so that a run too big
+    // for the machine ends in an error rather than in swapping. Half of the
+    // physical memory by default; checked every ResultCheckInterval result nodes.
+    int64_t MaxMemory = DefaultMaxMemory();
+    static constexpr int32_t ResultCheckInterval = 4096;
+    static int64_t DefaultMaxMemory();
 };
 
 // Names of the span properties on result nodes.
@@ -121,6 +129,11 @@ struct TTsmRunState {
     // failed node frees everything created since its run began, also what
     // earlier successes of its children made.
     std::vector<TTsTreeNode*> CreatedLog;
+    // Result nodes made and not discarded; nodes until the next memory
+    // check; the resident size when the run began (-1 when unknown).
+    int64_t LiveResults = 0;
+    int32_t UntilBoundsCheck = TTsmLimits::ResultCheckInterval;
+    int64_t ResidentAtStart = -1;
 };
 
 // A compiler's own function registry: a copy of the process-wide one.
@@ -148,7 +161,7 @@ public:
 class ETsmTooDeep : public ETsmModelling {
 public:
     ETsmTooDeep(const TTsmCompiler* compiler, int32_t limit, const TTsmNode* node, const WideString& input);
-    const TTsmNode* Node;  // borrowed: valid during the run
+    WideString NodeText;  // the node that went too deep, as the message names it
     TS_EXCEPTION(ETsmTooDeep)
 };
 
@@ -158,9 +171,17 @@ public:
     // child: the one that matched last without consuming.
     ETsmNoProgress(const TTsmCompiler* compiler, int32_t count, const TTsmNode* node, const TTsmNode* child,
                    const WideString& input);
-    const TTsmNode* Node;   // borrowed: valid during the run
-    const TTsmNode* Child;  // borrowed: valid during the run
+    // Copies, as the message names them: the error outlives the run's nodes.
+    WideString NodeText, ChildText;
     TS_EXCEPTION(ETsmNoProgress)
+};
+
+// The run's result tree grew past TTsmLimits::MaxResultNodes, or the process
+// past TTsmLimits::MaxMemory.
+class ETsmTooLarge : public ETsmModelling {
+public:
+    using ETsmModelling::ETsmModelling;
+    TS_EXCEPTION(ETsmTooLarge)
 };
 
 // The input stack ran empty (an external routine popped the caller's stream).

@@ -357,3 +357,69 @@ TEST(Engine, RunsThatCannotFinishEndInErrors) {
     cancelled.compiler().Limits.MaxIdleMatches = 10;
     EXPECT_THROW(cancelled.Run(), ETsmNoProgress);
 }
+
+namespace ts {
+namespace {
+
+// Errors travel beyond the run (reports, a run's outcome, the farthest
+// failure): what they name must be theirs, not the freed run's nodes.
+TEST(Engine, ErrorsOutliveTheRunAndTheModel) {
+    std::unique_ptr<Exception> mismatch, tooDeep;
+    {
+        Engine e("\"pair\" =\n  \"key\" % LAT+\n  FAIL \"no equals\" = ;\n", "abc;");
+        try {
+            e.Run();
+        } catch (const ETsmMismatch& m) {
+            mismatch = m.Clone();
+        }
+        Engine deep("(loop)\n  \"L\"\n    loop\nloop\n", "");
+        deep.compiler().Limits.MaxDepth = 20;
+        try {
+            deep.Run();
+        } catch (const ETsmTooDeep& d) {
+            tooDeep = d.Clone();
+        }
+    }
+    ASSERT_TRUE(mismatch && tooDeep);
+    const auto& m = dynamic_cast<const ETsmMismatch&>(*mismatch);
+    EXPECT_EQ(m.NodeName, u"FAIL");
+    EXPECT_GT(m.NodeID, 0);
+    EXPECT_THAT(WideToUtf8(m.Message()), HasSubstr("no equals"));
+    const auto& d = dynamic_cast<const ETsmTooDeep&>(*tooDeep);
+    EXPECT_THAT(WideToUtf8(d.NodeText), HasSubstr("'L'"));
+}
+
+}  // namespace
+}  // namespace ts
+
+namespace ts {
+namespace {
+
+TEST(Engine, RunsEndWhenTheResultTreeOrTheMemoryPassesItsBound) {
+    // One result node for each "x".
+    Engine atLimit("END? eof\n\"x\" = x\n", std::string(10, 'x'));
+    atLimit.compiler().Limits.MaxResultNodes = 10;
+    EXPECT_EQ(atLimit.Run().ResultRoot()->ChildCount(), 10);
+    Engine past("END? eof\n\"x\" = x\n", std::string(11, 'x'));
+    past.compiler().Limits.MaxResultNodes = 10;
+    EXPECT_EQ(past.RunError<ETsmTooLarge>(),
+              "The result tree has grown past 10 nodes, the most a run may make; input: @11 <eof>.");
+
+    // Nodes that a failed alternative made and gave back do not count: at
+    // most three "w" and a "t" with its "u" live at once.
+    const char* retry = "END? eof\n^ \"t\" =\n  1 \"u\" = x\n  2 \"v\" = y\n\"w\" = x\n";
+    Engine discarded(retry, "xxxx");
+    discarded.compiler().Limits.MaxResultNodes = 5;
+    EXPECT_EQ(Outline(discarded.Run()), "w [x]\nw [x]\nw [x]\nw [x]\n");
+
+    // The process may grow only so much while a run lasts.
+    Engine big("END? eof\n\"x\" = x\n", std::string(20000, 'x'));
+    big.compiler().Limits.MaxMemory = 1 << 20;
+    EXPECT_THAT(big.RunError<ETsmTooLarge>(), HasSubstr("MiB it may take"));
+    Engine fits("END? eof\n\"x\" = x\n", std::string(20000, 'x'));
+    EXPECT_EQ(fits.Run().ResultRoot()->ChildCount(), 20000);
+    EXPECT_GT(TTsmLimits::DefaultMaxMemory(), int64_t{1} << 28);
+}
+
+}  // namespace
+}  // namespace ts
