@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -332,6 +334,14 @@ TEST(Engine, RunsThatCannotFinishEndInErrors) {
     EXPECT_EQ(ok.Run().ResultRoot()->ChildCount(), 1);
     Engine tooDeep(nest, std::string(3000, '(') + std::string(3000, ')'));
     EXPECT_THROW(tooDeep.Run(), ETsmTooDeep);
+    // Ten levels of input take 22 levels of nodes: at the limit and one past.
+    const std::string ten = std::string(10, '(') + std::string(10, ')');
+    Engine atLimit(nest, ten);
+    atLimit.compiler().Limits.MaxDepth = 22;
+    EXPECT_EQ(atLimit.Run().ResultRoot()->ChildCount(), 1);
+    Engine onePast(nest, ten);
+    onePast.compiler().Limits.MaxDepth = 21;
+    EXPECT_THAT(onePast.RunError<ETsmTooDeep>(), HasSubstr("nested more than 21 levels deep"));
 
     // A cyclic node whose child keeps matching nothing.
     const char* idle = "\"x\" =\n  =\n  END = ;\n";
@@ -419,6 +429,52 @@ TEST(Engine, RunsEndWhenTheResultTreeOrTheMemoryPassesItsBound) {
     Engine fits("END? eof\n\"x\" = x\n", std::string(20000, 'x'));
     EXPECT_EQ(fits.Run().ResultRoot()->ChildCount(), 20000);
     EXPECT_GT(TTsmLimits::DefaultMaxMemory(), int64_t{1} << 28);
+}
+
+}  // namespace
+}  // namespace ts
+
+namespace ts {
+namespace {
+
+// A stream of a given size that reads as "x" everywhere, without the memory.
+class TSizedStream : public TStream {
+public:
+    explicit TSizedStream(int64_t size) : size_(size) {}
+    int64_t Read(void* buffer, int64_t count) override {
+        const int64_t n = std::max<int64_t>(0, std::min(count, size_ - pos_));
+        std::memset(buffer, 'x', static_cast<size_t>(n));
+        pos_ += n;
+        return n;
+    }
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+        pos_ = origin == TSeekOrigin::soBeginning ? offset
+               : origin == TSeekOrigin::soCurrent ? pos_ + offset
+                                                  : size_ + offset;
+        return pos_;
+    }
+
+private:
+    int64_t size_, pos_ = 0;
+};
+
+TEST(Engine, InputsUpToTheOffsetRangeCanBeModelled) {
+    test::Compiled model = test::CompileModel("\"x\" = x\n");
+    // The largest input spans can address: the run starts (and stops at
+    // the first node, leaving the rest).
+    TSizedStream atLimit(INT32_MAX);
+    model.compiler->OnError = [](TTsObject&, Exception&) {};
+    model.compiler->Options.LineBreak = u"\n";  // not detected over 2 GiB
+    EXPECT_EQ(model.compiler->Modell(atLimit)->ResultRoot()->ChildCount(), 1);
+    TSizedStream onePast(int64_t{INT32_MAX} + 1);
+    try {
+        model.compiler->Modell(onePast);
+        ADD_FAILURE() << "an input past the offset range was modelled";
+    } catch (const ETsmModelling& e) {
+        EXPECT_EQ(WideToUtf8(e.Message()),
+                  "Input of 2147483648 bytes is too large to model; at most 2147483647 bytes can be.");
+    }
 }
 
 }  // namespace
