@@ -406,6 +406,9 @@ std::unique_ptr<TCompiledRPN> Parse(const WideString& src, const TRpnCompileSett
 
 std::shared_ptr<const TCompiledRPN> RpnCompile(std::u16string_view text, const TRpnCompileSettings& settings) {
     std::u16string_view key = TrimView(text);
+    if (key.size() > RpnMaxLength)
+        throw ERpnTooLong(u"RPN expression of %d characters is longer than the %d an expression may have.",
+                          {static_cast<int64_t>(key.size()), static_cast<int64_t>(RpnMaxLength)});
     bool cached = settings.UseCache && (!settings.Operators || settings.Operators == &RpnDefaultOperators());
     TCacheMap* map = nullptr;
     TCompileCache& cache = Cache();

@@ -79,6 +79,10 @@ TS_SIMPLE_EXCEPTION(EDuplicateRpnOperator, ERPN)
 TS_SIMPLE_EXCEPTION(EEmptyRPN, ERPN)
 TS_SIMPLE_EXCEPTION(EWrongRpnSyntax, ERPN)
 TS_SIMPLE_EXCEPTION(EUnterminatedString, EWrongRpnSyntax)
+TS_SIMPLE_EXCEPTION(ERpnTooLong, EWrongRpnSyntax)
+
+// The longest expression text, in characters (after trimming).
+inline constexpr size_t RpnMaxLength = 65536;
 
 class EInvalidRpnFloatStr : public ERPN {
 public:

@@ -563,6 +563,9 @@ TItemList CachedItems(std::u16string_view text) {
 // "|"; raises ESimpatHasEmptyChoice for an empty choice before a "|".
 template <class Fn>
 void SplitChoices(std::u16string_view text, Fn&& fn) {
+    if (text.size() > SimpatMaxLength)
+        throw ESimpatTooLong(u"Simple Pattern of %d characters is longer than the %d a pattern may have.",
+                             {static_cast<int64_t>(text.size()), static_cast<int64_t>(SimpatMaxLength)});
     WideString joined;  // used only when a choice holds "||"
     size_t start = 0;
     bool doubled = false;

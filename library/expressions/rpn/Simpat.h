@@ -37,6 +37,11 @@ class TSimpatInput;
 
 TS_SIMPLE_EXCEPTION(ESimpat, Exception)
 TS_SIMPLE_EXCEPTION(ESimpatHasEmptyChoice, ESimpat)
+TS_SIMPLE_EXCEPTION(ESimpatTooLong, ESimpat)
+
+// The longest pattern text, in characters: far beyond any written by hand,
+// it keeps the cache and the parse of generated patterns in bounds.
+inline constexpr size_t SimpatMaxLength = 65536;
 
 // Class-table errors keep the choice whose table raised them (may be none).
 class ESimpatClassError : public ESimpat {

@@ -272,6 +272,24 @@ TEST(RpnEval, StackIsBounded) {
     EXPECT_EQ(ev2.Stack().Count(), TRpnValueStack::Capacity);
 }
 
+TEST(RpnCompile, TextsUpToTheLongestAllowed) {
+    // "1 " repeated, then one digit more: the longest text still compiles
+    // (surrounding blanks do not count); one character more is refused.
+    WideString text;
+    while (text.size() + 2 < RpnMaxLength) text += u"1 ";
+    text += RpnMaxLength - text.size() == 2 ? u"11" : u"1";
+    ASSERT_EQ(text.size(), RpnMaxLength);
+    TRpnCompileSettings s;
+    s.UseCache = false;
+    EXPECT_NO_THROW(RpnCompile(u"  " + text + u"\t", s));
+    try {
+        RpnCompile(text + u"1", s);
+        ADD_FAILURE() << "an expression past the limit was compiled";
+    } catch (const ERpnTooLong& e) {
+        EXPECT_EQ(e.Message(), u"RPN expression of 65537 characters is longer than the 65536 an expression may have.");
+    }
+}
+
 TEST(RpnEval, HandBuiltLists) {
     struct TOddItem : TRpnItem {
         TS_CLASS(TOddItem)

@@ -269,6 +269,23 @@ TEST(Simpat, TheCacheIsBoundedAndListsOutliveIt) {
     EXPECT_TRUE(MatchSimplePattern(u"k7", again, "\n"));
 }
 
+TEST(Simpat, PatternsUpToTheLongestAllowed) {
+    // A literal of the longest length matches; one more character is refused
+    // by both ways of building a pattern.
+    const WideString longest(SimpatMaxLength, u'a');
+    TStringStream s(std::string(SimpatMaxLength, 'a'));
+    EXPECT_TRUE(MatchSimplePattern(longest, s, "\n"));
+    EXPECT_EQ(s.Position(), static_cast<int64_t>(SimpatMaxLength));
+    TStringStream t("a");
+    try {
+        MatchSimplePattern(longest + u"a", t, "\n");
+        ADD_FAILURE() << "a pattern past the limit was parsed";
+    } catch (const ESimpatTooLong& e) {
+        EXPECT_EQ(e.Message(), u"Simple Pattern of 65537 characters is longer than the 65536 a pattern may have.");
+    }
+    EXPECT_THROW(TSimpatPattern(longest + u"|b"), ESimpatTooLong);
+}
+
 TEST(Simpat, ClassTableAndRangeBytes) {
     TSimpatClassTable t;
     TSimpatRangeBytes one;
