@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The fuzzing smoke run: builds the fuzz preset and runs each target for a
-# short fixed time (FUZZ_SECONDS, default 30) over its corpus, two at a time
-# and at low priority. Fails when a target finds a fault; libFuzzer leaves the
+# short fixed time (FUZZ_SECONDS, default 30) over its corpus, FUZZ_JOBS at a
+# time (default 2) and at low priority. Fails when a target finds a fault; libFuzzer leaves the
 # input that caused it in build/fuzz/findings/.
 # Usage: scripts/fuzz-smoke.sh [TARGET...]
 set -euo pipefail
@@ -36,11 +36,12 @@ run_one() {  # run_one TARGET: fuzzes it for the fixed time; fails on a finding
         return 1
     fi
 }
-# Two at a time, one per core.
+# Two at a time by default, one per core.
+jobs=${FUZZ_JOBS:-2}
 failed=0
 running=0
 for t in "${targets[@]}"; do
-    if ((running >= 2)); then
+    if ((running >= jobs)); then
         wait -n || failed=1
         running=$((running - 1))
     fi
