@@ -9,17 +9,17 @@ cd "$(dirname "$0")/.."
 source scripts/setup.sh
 TS_PACKAGES+=(clang libclang-rt-14-dev)
 ts_install_missing
+targets=("$@")
+((${#targets[@]})) || targets=(native_reader modelling_reader readers_agree simple_pattern rpn condition
+                                script_loader model_dump model_run)
 cmake --preset fuzz >/dev/null
-nice -n 19 cmake --build --preset fuzz
+nice -n 19 cmake --build --preset fuzz --target "${targets[@]/#/fuzz_}"
 
 seconds=${FUZZ_SECONDS:-30}
 corpus=build/fuzz/corpus
 findings=build/fuzz/findings
 scripts/fuzz-seeds.sh "$corpus" >/dev/null
 mkdir -p "$findings"
-targets=("$@")
-((${#targets[@]})) || targets=(native_reader modelling_reader readers_agree simple_pattern rpn condition
-                                script_loader model_dump model_run)
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 run_one() {  # run_one TARGET: fuzzes it for the fixed time; fails on a finding
