@@ -48,4 +48,53 @@ std::unique_ptr<TTsmCompiler> LoadCanonicalModel(std::u16string_view kind) {
     return compiler;
 }
 
+namespace {
+
+// The thread's idle canonical compilers: Model, Script.
+struct TCanonicalShelf {
+    std::unique_ptr<TTsmCompiler> Idle[2];
+    size_t FunctionCount[2] = {};  // registered functions as compiled
+};
+
+TCanonicalShelf& Shelf() {
+    thread_local TCanonicalShelf shelf;
+    return shelf;
+}
+
+}  // namespace
+
+TCanonicalModel::TCanonicalModel(std::u16string_view kind) : script_(kind == u"Script") {
+    if (!script_ && kind != u"Model") {
+        compiler_ = LoadCanonicalModel(kind);  // raises the loader's own error
+        return;
+    }
+    TCanonicalShelf& shelf = Shelf();
+    compiler_ = std::move(shelf.Idle[script_]);
+    if (!compiler_) {
+        compiler_ = LoadCanonicalModel(kind);
+        shelf.FunctionCount[script_] = static_cast<size_t>(compiler_->Functions->Count());
+    }
+}
+
+TCanonicalModel::~TCanonicalModel() { Release(); }
+
+void TCanonicalModel::Release() {
+    if (!compiler_) return;
+    TTsmCompiler& c = *compiler_;
+    c.Options = TTsOptions();
+    c.OnError = nullptr;
+    c.OnModellingStep = nullptr;
+    c.CancelToken = TTsmCancelToken();
+    c.Limits = TTsmLimits();
+    c.KeepFailedResult = false;
+    c.FailedResult.reset();
+    TCanonicalShelf& shelf = Shelf();
+    // Handlers a user registered may capture what is gone by now.
+    if (static_cast<size_t>(c.Functions->Count()) != shelf.FunctionCount[script_])
+        c.Functions->AssignFrom(*NewTsmFunctions());
+    // A lease that overlapped another keeps the shelf's one; its own goes.
+    if (!shelf.Idle[script_]) shelf.Idle[script_] = std::move(compiler_);
+    compiler_.reset();
+}
+
 }  // namespace ts

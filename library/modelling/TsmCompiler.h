@@ -114,4 +114,27 @@ private:
 // resources; the caller owns the compiler (which keeps the model tree).
 std::unique_ptr<TTsmCompiler> LoadCanonicalModel(std::u16string_view kind);
 
+// The canonical model of a kind, compiled once per thread and lent to one
+// user at a time, so that reading a model or a script does not compile the
+// canonical one again. A second lease of the same kind on the same thread
+// while the first is held gets a compiler of its own. Giving it back resets
+// what a user may set (options, handlers, token, limits, registered
+// functions), so each lease starts as a freshly loaded compiler would.
+class TCanonicalModel {
+public:
+    explicit TCanonicalModel(std::u16string_view kind);
+    ~TCanonicalModel();
+    TCanonicalModel(const TCanonicalModel&) = delete;
+    TCanonicalModel& operator=(const TCanonicalModel&) = delete;
+
+    TTsmCompiler& operator*() const { return *compiler_; }
+    TTsmCompiler* operator->() const { return compiler_.get(); }
+    // Gives the compiler back before the lease ends.
+    void Release();
+
+private:
+    bool script_;
+    std::unique_ptr<TTsmCompiler> compiler_;
+};
+
 }  // namespace ts

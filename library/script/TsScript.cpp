@@ -281,7 +281,7 @@ void TTsScript::Load(TStream& stream, const WideString& fileName, bool keepResul
         Options.LineBreak = detectedLineBreak_;
     }
 
-    std::unique_ptr<TTsmCompiler> compiler = LoadCanonicalModel(u"Script");
+    TCanonicalModel compiler(u"Script");
     compiler->Options = Options;
     TTsScriptLoad load(*this, *compiler, stream);
     compiler->Functions->RegisterHandler(u"checkVersion",
@@ -290,7 +290,7 @@ void TTsScript::Load(TStream& stream, const WideString& fileName, bool keepResul
                                          [&load](TTsFuncContext& ctx) { return load.ConvertCharset(ctx); });
     try {
         std::unique_ptr<TTsmSlicer> slicer = compiler->Modell(stream);
-        compiler.reset();
+        compiler.Release();
         load.Compiler = nullptr;
         load.ReadResult(*slicer);
         if (keepResult) Slicer = std::move(slicer);

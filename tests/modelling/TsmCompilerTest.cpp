@@ -2,6 +2,8 @@
 // the canonical models.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/modelling/TsmTestSupport.h"
 
 using namespace ts;
@@ -252,6 +254,40 @@ TEST(TsmCompiler, CanonicalModelsCompile) {
         if (model->Table[static_cast<size_t>(id)]->Props.NodeClass == &TTsmLine::Class) line = true;
     EXPECT_TRUE(line);
     EXPECT_TRUE(model->Table[0]->ChildSummary.IsCyclic);
+}
+
+TEST(TsmCompiler, CanonicalModelsAreCompiledOncePerThreadAndLentOneAtATime) {
+    const TTsmCompiler* first = nullptr;
+    size_t functions = 0;
+    {
+        TCanonicalModel lease(u"Model");
+        first = &*lease;
+        functions = static_cast<size_t>(lease->Functions->Count());
+        // Whatever a user sets is gone when the next lease starts.
+        lease->Options.Codepage = 20866;
+        lease->OnError = [](TTsObject&, Exception&) {};
+        lease->Limits.MaxDepth = 3;
+        lease->KeepFailedResult = true;
+        lease->Functions->RegisterHandler(u"mine", [](TTsFuncContext&) { return true; });
+    }
+    TCanonicalModel again(u"Model");
+    EXPECT_EQ(&*again, first);
+    // A second lease while the first is held gets a compiler of its own.
+    TCanonicalModel overlapping(u"Model");
+    EXPECT_NE(&*overlapping, first);
+    EXPECT_EQ(static_cast<size_t>(again->Functions->Count()), functions);
+    EXPECT_EQ(again->Options.Codepage, TTsOptions().Codepage);
+    EXPECT_FALSE(again->OnError);
+    EXPECT_EQ(again->Limits.MaxDepth, TTsmLimits().MaxDepth);
+    EXPECT_FALSE(again->KeepFailedResult);
+    // Another thread compiles its own.
+    const TTsmCompiler* other = nullptr;
+    std::thread([&] {
+        TCanonicalModel there(u"Model");
+        other = &*there;
+        EXPECT_FALSE(there->Table.empty());
+    }).join();
+    EXPECT_NE(other, &*again);
 }
 
 TEST(TsmCompiler, RandomModelsCompileConsistentlyOrFailCleanly) {

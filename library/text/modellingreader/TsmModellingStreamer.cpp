@@ -90,19 +90,16 @@ void TTsmModellingStreamer::ReadLineElement(const TTsTreeNode& line) {
     ReadMerges(line.FirstChild(u"rightMerges"), p.MergesR);
 }
 
-void TTsmModellingStreamer::Explain(ETsmMismatch& error) {
-    // Retraced with a fresh model and a listener, so that reads that succeed
-    // never pay for listening.
-    std::unique_ptr<TTsmCompiler> model = LoadCanonicalModel(u"Model");
-    model->Options = Options;
-    model->CancelToken = CancelToken;
+void TTsmModellingStreamer::Explain(TTsmCompiler& model, ETsmMismatch& error) {
+    // Retraced with a listener, so that reads that succeed never pay for
+    // listening.
+    model.OnError = [](TTsObject&, Exception&) {};
     // The first run handed its reports on already.
-    model->OnError = [](TTsObject&, Exception&) {};
-    const TTsmFarthestFailure farthest(*model);
+    const TTsmFarthestFailure farthest(model);
     TStream& in = *Stream();
     in.Seek(StartPos(), TSeekOrigin::soBeginning);
     try {
-        model->Modell(in);
+        model.Modell(in);
     } catch (const std::exception&) {
         // The failure is known; only what the listener saw is wanted.
     }
@@ -119,7 +116,7 @@ void TTsmModellingStreamer::Explain(ETsmMismatch& error) {
             static_cast<size_t>(std::max<int64_t>(0, in.Read(before.data(), static_cast<int64_t>(before.size())))));
     }
     auto explanation = std::make_shared<TTsmReadExplanation>(
-        ExplainFarthestFailure(*model, farthest, BytesToWide(Options.Codepage, before)));
+        ExplainFarthestFailure(model, farthest, BytesToWide(Options.Codepage, before)));
     if (!explanation->Text.empty()) error.Extra = std::move(explanation);
 }
 
@@ -129,7 +126,7 @@ void TTsmModellingStreamer::DoRead() {
     TStream& in = *Stream();
     in.Seek(StartPos(), TSeekOrigin::soBeginning);
 
-    std::unique_ptr<TTsmCompiler> model = LoadCanonicalModel(u"Model");
+    TCanonicalModel model(u"Model");
     model->Options = Options;
     model->CancelToken = CancelToken;
     // The model's warnings are this reader's reports.
@@ -138,10 +135,10 @@ void TTsmModellingStreamer::DoRead() {
         slicer_ = model->Modell(in);
     } catch (ETsmMismatch& e) {
         // A report of the model (FAIL, WARN) already says what is wrong.
-        if (!dynamic_cast<const ETsmUserMessage*>(&e)) Explain(e);
+        if (!dynamic_cast<const ETsmUserMessage*>(&e)) Explain(*model, e);
         throw;
     }
-    model.reset();
+    model.Release();
 
     const TTsTreeNode& result = *slicer_->ResultRoot();
     for (int i = 0; i < result.ChildCount(); ++i) {

@@ -44,7 +44,8 @@ private:
     void ReadMerges(const TTsTreeNode* list, TTsStreamingMerges& merges);
     // Attaches to a mismatch of the model's run what the run expected
     // where it got farthest (TTsmReadExplanation, in error.Extra).
-    void Explain(ETsmMismatch& error);
+    // Runs model again with a listener to explain where and why the read failed.
+    void Explain(TTsmCompiler& model, ETsmMismatch& error);
 
     std::unique_ptr<TTsmSlicer> slicer_;
 };
