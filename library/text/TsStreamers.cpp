@@ -92,8 +92,7 @@ WideString MergeListText(const TTsStreamingMerges& merges) {
 }
 
 void TTsStreamingProps::Clear() {
-    IsResetter = IsOptional = IsTentative = IsOnce = false;
-    IsOffContext = IsInheriting = IsPrepending = IsNonConsuming = false;
+    static_cast<TTsModelFlags&>(*this) = TTsModelFlags();
     Order = 0;
     Name.clear();
     Path.clear();

@@ -14,6 +14,7 @@
 
 #include "library/core/TsBase.h"
 #include "library/core/TsNodes.h"
+#include "library/text/TsModelFlags.h"
 #include "support/Streams.h"
 
 namespace ts {
@@ -132,15 +133,7 @@ struct TTsStreamingMerge {
 using TTsStreamingMerges = std::vector<TTsStreamingMerge>;
 
 // What one model line says.
-struct TTsStreamingProps {
-    bool IsResetter = false;
-    bool IsOptional = false;
-    bool IsTentative = false;
-    bool IsOnce = false;
-    bool IsOffContext = false;
-    bool IsInheriting = false;
-    bool IsPrepending = false;
-    bool IsNonConsuming = false;
+struct TTsStreamingProps : TTsModelFlags {
     int32_t Order = 0;
     WideString Name;
     WideString Path;
@@ -249,20 +242,5 @@ public:
     // The line around the position, at most 20 characters of it after the position.
     static WideString NearbyText(std::u16string_view line, int32_t position);
 };
-
-// The eight flag properties of a model line, in their table's order: the
-// contract between the readers, the compiler and the compiled dump.
-inline constexpr std::u16string_view ModelFlagNames[8] = {u"mIsResetter",   u"mIsOptional",    u"mIsTentative",
-                                                          u"mIsOnce",       u"mIsOffContext",  u"mIsInheriting",
-                                                          u"mIsPrepending", u"mIsNonConsuming"};
-
-// Writes a line record's flags (any record with the eight Is... members) as
-// Boolean properties.
-template <class Record>
-void WriteModelFlags(TTsProperties& props, const Record& r) {
-    const bool flags[8] = {r.IsResetter,   r.IsOptional,   r.IsTentative,  r.IsOnce,
-                           r.IsOffContext, r.IsInheriting, r.IsPrepending, r.IsNonConsuming};
-    for (int i = 0; i < 8; ++i) props.SetValue(ModelFlagNames[i], TTsValue::FromBool(flags[i]));
-}
 
 }  // namespace ts
