@@ -8,6 +8,7 @@
 
 #include "library/modelling/TsmCompiler.h"
 #include "library/script/charset/Charsets.h"
+#include "library/text/TsStreamers.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -135,49 +136,6 @@ std::unique_ptr<TStream> TTsmExprModelNode::OpenSpan(const TTsValue& value) {
 
 // ---- The compiler's side -------------------------------------------------------------
 
-namespace {
-
-// Detects the line break of a stream's rest as text readers do: the first
-// line feed after the first byte decides between CR LF and LF; without one,
-// CR when there is a carriage return, else LF.
-WideString DetectLineBreak(TStream& in) {
-    const int64_t start = in.Position();
-    char buf[4096];
-    bool sawCR = false;
-    bool first = true;
-    char prev = 0;
-    WideString result = u"\n";
-    for (;;) {
-        const int64_t n = in.Read(buf, sizeof buf);
-        if (n <= 0) {
-            if (sawCR) result = u"\r";
-            break;
-        }
-        int64_t i = 0;
-        if (first) {
-            sawCR = buf[0] == '\r';
-            prev = buf[0];
-            i = 1;
-            first = false;
-        }
-        bool found = false;
-        for (; i < n; ++i) {
-            if (buf[i] == '\n') {
-                result = prev == '\r' ? u"\r\n" : u"\n";
-                found = true;
-                break;
-            }
-            if (buf[i] == '\r') sawCR = true;
-            prev = buf[i];
-        }
-        if (found) break;
-    }
-    in.Seek(start, TSeekOrigin::soBeginning);
-    return result;
-}
-
-}  // namespace
-
 TTsmSlicer& TTsmCompiler::ModellingSlicer() const {
     if (!Slicer)
         throw ETsmNoModellingSlicer(this, u"Modelling Slicer is only available on %s during modelling process.",
@@ -248,7 +206,7 @@ std::unique_ptr<TTsmSlicer> TTsmCompiler::Modell(TStream& input) {
     RunState = std::make_unique<TTsmRunState>();
     TTsmRunState& rs = *RunState;
     rs.Options = Options;
-    if (rs.Options.LineBreak.empty()) rs.Options.LineBreak = DetectLineBreak(input);
+    if (rs.Options.LineBreak.empty()) rs.Options.LineBreak = TTsTextStreamer::DetectLineBreak(input);
     rs.LineBreak = WideToBytes(rs.Options.Codepage, rs.Options.LineBreak);
     rs.Conditions.resize(Table.size());
     rs.PathKinds.assign(Table.size(), 0);

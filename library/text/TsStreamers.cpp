@@ -142,10 +142,59 @@ TTsTreeNode& TTsStreamer::NewRoot() {
 
 TTsTextStreamer::TTsTextStreamer(TTsTreeNode* root) : TTsStreamer(root) { SetCapabilities(CapabilitySet(lsRead)); }
 
+namespace {
+
+// The line break rule of DetectLineBreak over a text fed in pieces, so that
+// a stream is read only up to its first line feed.
+class TLineBreakSniffer {
+public:
+    // True once the answer is known; later pieces change nothing.
+    template <class Char>
+    bool Feed(std::basic_string_view<Char> piece) {
+        for (Char c : piece) {
+            if (known_) break;
+            if (c == Char('\n') && !atFirst_) {
+                known_ = true;
+                crlf_ = prevCR_;
+                break;
+            }
+            prevCR_ = c == Char('\r');
+            sawCR_ = sawCR_ || prevCR_;
+            atFirst_ = false;
+        }
+        return known_;
+    }
+    WideString Result() const {
+        if (known_) return crlf_ ? u"\r\n" : u"\n";
+        return sawCR_ ? u"\r" : u"\n";
+    }
+
+private:
+    bool atFirst_ = true;  // a line feed as the first character does not count
+    bool prevCR_ = false;
+    bool sawCR_ = false;
+    bool known_ = false;
+    bool crlf_ = false;
+};
+
+}  // namespace
+
 WideString TTsTextStreamer::DetectLineBreak(std::u16string_view text) {
-    size_t lf = text.size() > 1 ? text.find(u'\n', 1) : std::u16string_view::npos;
-    if (lf != std::u16string_view::npos) return text[lf - 1] == u'\r' ? u"\r\n" : u"\n";
-    return text.find(u'\r') != std::u16string_view::npos ? u"\r" : u"\n";
+    TLineBreakSniffer sniffer;
+    sniffer.Feed(text);
+    return sniffer.Result();
+}
+
+WideString TTsTextStreamer::DetectLineBreak(TStream& in) {
+    const int64_t start = in.Position();
+    TLineBreakSniffer sniffer;
+    char buf[4096];
+    for (;;) {
+        const int64_t n = in.Read(buf, sizeof buf);
+        if (n <= 0 || sniffer.Feed(std::string_view(buf, static_cast<size_t>(n)))) break;
+    }
+    in.Seek(start, TSeekOrigin::soBeginning);
+    return sniffer.Result();
 }
 
 void TTsTextStreamer::DoRead() {

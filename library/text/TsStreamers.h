@@ -94,6 +94,9 @@ public:
     // carriage return, LF when it does not; without such a line feed CR when
     // the text holds one, else LF.
     static WideString DetectLineBreak(std::u16string_view text);
+    // The same over the bytes of a stream's rest, read only as far as needed;
+    // the stream's position is left as it was.
+    static WideString DetectLineBreak(TStream& in);
 
 protected:
     // Decodes the rest of the stream with Options.Codepage and parses it.
