@@ -5,7 +5,7 @@
 #include <string>
 
 #include "library/modelling/TsmCompiler.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 
 using namespace ts;
 

@@ -7,7 +7,7 @@
 
 #include "library/modelling/TsmCompiler.h"
 #include "library/modelling/TsmExplain.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "library/text/CanonicalModels.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 
 namespace {
 

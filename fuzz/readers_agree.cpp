@@ -9,7 +9,7 @@
 
 #include "fuzz/FuzzCommon.h"
 #include "library/core/TsTreeWalk.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
 #include "support/Strings.h"
 

@@ -2,8 +2,8 @@
 //
 // TTsStreamer is the capability-guarded, single-use base; TTsTextStreamer
 // decodes the whole stream into text; TTsLineStreamer cuts that text into
-// lines; TTsmTextStreamer turns parsed model lines into model nodes, and
-// TTsmNativeStreamer is the hand-written text model reader on top of it.
+// lines; TTsmTextStreamer turns parsed model lines into model nodes, the
+// common base of the model readers (TsNativeReader, modellingreader/).
 // Reader failures raise ETsBadTextStreaming.
 #pragma once
 
@@ -174,30 +174,6 @@ protected:
     TTsStreamingProps Props;
     int32_t prevLevel_ = -1;
     TTsTreeNode* current_ = nullptr;  // the previous line's node, or the root
-};
-
-// The hand-written text model reader.
-class TTsmNativeStreamer : public TTsmTextStreamer {
-    TS_CLASS(TTsmNativeStreamer)
-public:
-    using TTsmTextStreamer::TTsmTextStreamer;
-
-    static const TTsStreamerClassInfo Class;
-    static std::unique_ptr<TTsTreeNode> ReadFrom(std::unique_ptr<TStream> stream) {
-        return TTsStreamer::ReadFrom(&Class, std::move(stream));
-    }
-
-    // Most items one line may list.
-    static constexpr size_t MaxItems = 256;
-
-protected:
-    bool ParseLine() override;
-
-private:
-    void ProcessItems();
-
-    // The line's items, as views into line_; kept to reuse their storage.
-    std::vector<std::u16string_view> items_;
 };
 
 // ---- Errors ----------------------------------------------------------------

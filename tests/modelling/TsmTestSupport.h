@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "library/modelling/TsmCompiler.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 #include "support/Strings.h"
 #include "tests/TestSupport.h"
 

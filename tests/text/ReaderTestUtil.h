@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 #include "support/Strings.h"
 #include "tests/TestSupport.h"
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ReaderTestUtil.h"
+#include "library/text/TsNativeReader.h"
 #include "library/text/TsStreamers.h"
 #include "support/Resources.h"
 

@@ -10,6 +10,7 @@
 
 #include "library/modelling/TsmNodes.h"
 #include "library/text/CanonicalModels.h"
+#include "library/text/TsNativeReader.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
 #include "support/Strings.h"
 #include "tests/TestSupport.h"
