@@ -6,7 +6,7 @@
 
 #include "bench/BenchSupport.h"
 #include "library/modelling/TsmCompiler.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 
 using namespace ts;
 

@@ -8,7 +8,7 @@
 #include "bench/BenchSupport.h"
 #include "library/modelling/TsmCompiler.h"
 #include "library/modelling/TsmExplain.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 
 namespace {
 

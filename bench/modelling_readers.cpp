@@ -7,7 +7,7 @@
 #include <string>
 
 #include "bench/BenchSupport.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
 
 namespace {

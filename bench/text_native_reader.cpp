@@ -4,7 +4,7 @@
 
 #include "bench/BenchSupport.h"
 #include "library/text/CanonicalModels.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 
 namespace {
 

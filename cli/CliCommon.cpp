@@ -8,6 +8,7 @@
 #include "debugger/driver/TsdbgNames.h"
 #include "debugger/driver/TsdbgSource.h"
 #include "debugger/driver/TsdbgTreeLines.h"
+#include "library/core/TsTreeWalk.h"
 #include "library/modelling/TsmEngine.h"
 #include "library/text/TsTextLocation.h"
 #include "library/text/modellingreader/TsmReadExplain.h"
@@ -339,21 +340,18 @@ WideString ValueDisplay(const TTsValue& v) {
 
 WideString TreeToText(const TTsTreeNode& root) {
     WideString out;
-    std::vector<std::pair<const TTsTreeNode*, size_t>> todo{{&root, 0}};
-    while (!todo.empty()) {
-        auto [node, depth] = todo.back();
-        todo.pop_back();
-        out.append(depth * 2, u' ');
+    for (auto [node, depth] : PreOrder(root)) {
+        const size_t indent = static_cast<size_t>(depth) * 2;
+        out.append(indent, u' ');
         out += node->Name().empty() ? WideString(u"<unnamed>") : node->Name();
         out += u'\n';
         const TTsProperties& props = node->Props();
         for (int i = 0; i < props.Count(); ++i) {
             const TTsProperty* p = props.ByIndex(i);
             if (!p) continue;
-            out.append(depth * 2 + 2, u' ');
+            out.append(indent + 2, u' ');
             out += u"$" + p->Name() + u" = " + ValueDisplay(p->Value) + u"\n";
         }
-        for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), depth + 1});
     }
     return out;
 }

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "debugger/driver/TsdbgSource.h"
+#include "library/core/TsTreeWalk.h"
 #include "library/expressions/TsExpressions.h"
 #include "library/expressions/rpn/RPNit.h"
 #include "library/modelling/TsmCompiler.h"
@@ -276,13 +277,8 @@ void TLinter::CheckExpression(int line, size_t column, std::u16string_view expr,
 }
 
 void TLinter::CheckTree(const TTsTreeNode& root) {
-    std::vector<const TTsTreeNode*> todo{&root};
-    while (!todo.empty()) {
-        const TTsTreeNode* n = todo.back();
-        todo.pop_back();
-        if (n != &root) nodes_.push_back(n);
-        for (int i = n->ChildCount() - 1; i >= 0; --i) todo.push_back(n->ChildByIndex(i));
-    }
+    for (auto [n, depth] : PreOrder(root))
+        if (depth > 0) nodes_.push_back(n);
     std::sort(nodes_.begin(), nodes_.end(), [](const TTsTreeNode* a, const TTsTreeNode* b) {
         return LineOf(a->Props().Find(u"source")->Value) < LineOf(b->Props().Find(u"source")->Value);
     });

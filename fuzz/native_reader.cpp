@@ -1,7 +1,7 @@
 // The native reader over arbitrary bytes; the first byte picks the code page
 // it decodes with, so the decoders are fuzzed too.
 #include "fuzz/FuzzCommon.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace ts;

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "fuzz/FuzzCommon.h"
-#include "library/text/TsStreamers.h"
+#include "library/core/TsTreeWalk.h"
+#include "library/text/TsNativeReader.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
 #include "support/Strings.h"
 
@@ -55,18 +56,14 @@ bool BuildLine(const uint8_t* p, std::string& line) {
 
 // The whole tree, one line per node: depth, name and every property.
 void Dump(const TTsTreeNode& root, std::string& out) {
-    std::vector<std::pair<const TTsTreeNode*, size_t>> todo{{&root, 0}};
-    while (!todo.empty()) {
-        auto [node, depth] = todo.back();
-        todo.pop_back();
-        out += std::string(depth * 2, ' ') + "[" + WideToUtf8(node->Name()) + "]";
+    for (auto [node, depth] : PreOrder(root)) {
+        out += std::string(static_cast<size_t>(depth) * 2, ' ') + "[" + WideToUtf8(node->Name()) + "]";
         const TTsProperties& props = node->Props();
         for (int i = 0; i < props.Count(); ++i) {
             const TTsProperty& p = *props.ByIndex(i);
             out += " " + WideToUtf8(p.Name()) + "=" + WideToUtf8(p.Value.DumpText());
         }
         out += "\n";
-        for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), depth + 1});
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "library/core/TsTreeWalk.h"
+
 namespace ts {
 
 std::u16string_view PhaseName(int index) {
@@ -50,12 +52,8 @@ std::unique_ptr<TTsTreeNode> BuildResultTree(TTsmCompiler& compiler, int phase) 
         }
     }
     std::unique_ptr<TTsTreeNode> tree = compiler.DumpCompiled(0);
-    // Parents before children, children in order; no recursion, as a model
-    // may nest as deep as its author likes.
-    std::vector<TTsTreeNode*> todo{tree.get()};
-    while (!todo.empty()) {
-        TTsTreeNode* node = todo.back();
-        todo.pop_back();
+    // Every dumped node shows its record's child summary.
+    for (auto [node, depth] : PreOrder(*tree)) {
         const TTsProperty* id = node->Props().Find(u"ID");
         if (id && id->Value.Has(vkInt) && id->Value.Int >= 0 &&
             static_cast<size_t>(id->Value.Int) < compiler.Table.size()) {
@@ -67,7 +65,6 @@ std::unique_ptr<TTsTreeNode> BuildResultTree(TTsmCompiler& compiler, int phase) 
                 if (s.HasOnce) node->Props().SetValue(HasOnceProp, TTsValue::FromBool(true));
             }
         }
-        for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back(node->ChildByIndex(i));
     }
     return tree;
 }

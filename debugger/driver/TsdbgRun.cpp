@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "library/core/TsTreeWalk.h"
 #include "library/modelling/TsmExplain.h"
 #include "library/modelling/TsmNodes.h"
 #include "library/script/charset/Charsets.h"
@@ -43,16 +44,12 @@ std::optional<WideString> ResultNodeText(TTsmSlicer& slicer, const TTsTreeNode& 
 
 WideString ResultTreeText(TTsmSlicer& slicer, const TTsTreeNode& root, int32_t codepage) {
     WideString out;
-    std::vector<std::pair<const TTsTreeNode*, size_t>> todo{{&root, 0}};
-    while (!todo.empty()) {
-        auto [node, depth] = todo.back();
-        todo.pop_back();
-        out.append(depth * 2, u' ');
+    for (auto [node, depth] : PreOrder(root)) {
+        out.append(static_cast<size_t>(depth) * 2, u' ');
         out += node->Name().empty() ? WideString(u"<unnamed>") : node->Name();
         if (std::optional<WideString> text = ResultNodeText(slicer, *node, codepage, ResultTextBytes))
             out += u" = \"" + Escaped(*text, ResultTextLimit) + u"\"";
         out += u'\n';
-        for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), depth + 1});
     }
     return out;
 }

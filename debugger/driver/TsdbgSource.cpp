@@ -7,6 +7,7 @@
 #include "library/modelling/TsmEngine.h"
 #include "library/script/TsScript.h"
 #include "library/script/charset/Charsets.h"
+#include "library/text/TsNativeReader.h"
 #include "library/text/TsStreamers.h"
 #include "library/text/TsTextLocation.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "debugger/driver/TsdbgNames.h"
+#include "library/core/TsTreeWalk.h"
 #include "library/modelling/TsmNodes.h"
 #include "support/Strings.h"
 
@@ -62,22 +63,15 @@ std::optional<WideString> PropertyLine(std::u16string_view name, const TTsValue&
 }
 
 std::vector<TTreeLine> RenderTree(const TTsTreeNode& root) {
-    struct Frame {
-        const TTsTreeNode* Node;
-        int32_t Depth;
-    };
     std::vector<TTreeLine> lines;
     std::vector<WideString> props;
-    std::vector<Frame> todo{{&root, 0}};
-    while (!todo.empty()) {
-        const Frame f = todo.back();
-        todo.pop_back();
-        const TTsTreeNode& node = *f.Node;
+    for (auto [at, depth] : PreOrder(root)) {
+        const TTsTreeNode& node = *at;
         std::optional<int32_t> parentID;
         if (node.Parent() && &node != &root) parentID = IntProp(*node.Parent(), u"ID");
 
         TTreeLine line;
-        line.Depth = f.Depth;
+        line.Depth = depth;
         line.Text = NodeLabel(node, parentID);
         line.IsNode = true;
         line.Node = &node;
@@ -97,10 +91,10 @@ std::vector<TTreeLine> RenderTree(const TTsTreeNode& root) {
         }
         // Lines of a node with children go under "Props", unless there is
         // only one of them.
-        int32_t propDepth = f.Depth + 1;
+        int32_t propDepth = depth + 1;
         if (node.ChildCount() > 0 && props.size() >= 2) {
-            lines.push_back(TTreeLine{f.Depth + 1, WideString(PropsGroupTitle)});
-            propDepth = f.Depth + 2;
+            lines.push_back(TTreeLine{depth + 1, WideString(PropsGroupTitle)});
+            propDepth = depth + 2;
         }
         for (WideString& text : props) {
             TTreeLine pl;
@@ -109,7 +103,6 @@ std::vector<TTreeLine> RenderTree(const TTsTreeNode& root) {
             pl.Text = std::move(text);
             lines.push_back(std::move(pl));
         }
-        for (int i = node.ChildCount() - 1; i >= 0; --i) todo.push_back({node.ChildByIndex(i), f.Depth + 1});
     }
     return lines;
 }
@@ -138,13 +131,8 @@ std::optional<int32_t> ReferencedID(std::u16string_view text) {
 }
 
 const TTsTreeNode* FindNodeByID(const TTsTreeNode& root, int32_t id) {
-    std::vector<const TTsTreeNode*> todo{&root};
-    while (!todo.empty()) {
-        const TTsTreeNode* node = todo.back();
-        todo.pop_back();
+    for (auto [node, depth] : PreOrder(root))
         if (IntProp(*node, u"ID") == id) return node;
-        for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back(node->ChildByIndex(i));
-    }
     return nullptr;
 }
 

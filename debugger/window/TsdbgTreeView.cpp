@@ -5,6 +5,7 @@
 
 #include "debugger/driver/TsdbgRun.h"
 #include "debugger/window/QtText.h"
+#include "library/core/TsTreeWalk.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -62,21 +63,20 @@ void FillResultTree(QTreeWidget& view, TTsmSlicer& slicer, const TTsTreeNode& ro
                     TNodeLinks& links) {
     view.clear();
     links.Clear();
-    std::vector<std::pair<const TTsTreeNode*, QTreeWidgetItem*>> todo{{&root, nullptr}};
-    QTreeWidgetItem* top = nullptr;
-    while (!todo.empty()) {
-        auto [node, parent] = todo.back();
-        todo.pop_back();
-        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem();
-        if (!parent) top = item;
+    // The items of the nodes the walk is inside, by depth.
+    std::vector<QTreeWidgetItem*> open;
+    for (auto [node, depth] : PreOrder(root)) {
+        open.resize(static_cast<size_t>(depth));
+        // Made in walk order, so each parent's items are appended in order.
+        auto* item = depth > 0 ? new QTreeWidgetItem(open.back()) : new QTreeWidgetItem();
+        open.push_back(item);
         item->setText(0, node->Name().empty() ? QStringLiteral("<unnamed>") : ToQString(node->Name()));
         if (std::optional<WideString> text = ResultNodeText(slicer, *node, codepage, ResultTextBytes))
             item->setText(1, ToQString(Escaped(*text, ResultTextLimit)));
         item->setData(0, NodeRole, QVariant::fromValue(static_cast<const void*>(node)));
         links.Link(node, item);
-        // Pushed last first, the children are created, and so appended, in order.
-        for (int i = node->ChildCount() - 1; i >= 0; --i) todo.push_back({node->ChildByIndex(i), item});
     }
+    QTreeWidgetItem* top = open.front();
     view.addTopLevelItem(top);
     top->setExpanded(true);
     for (int i = 0; i < top->childCount(); ++i) top->child(i)->setExpanded(true);

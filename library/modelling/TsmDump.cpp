@@ -5,7 +5,7 @@
 
 #include "library/modelling/TsmCompiler.h"
 #include "library/script/charset/Charsets.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsModelFlags.h"
 #include "support/Strings.h"
 
 namespace ts {

@@ -8,6 +8,7 @@
 
 #include "library/modelling/TsmCompiler.h"
 #include "library/script/charset/Charsets.h"
+#include "library/text/TsStreamers.h"
 #include "support/Memory.h"
 #include "support/Strings.h"
 
@@ -136,49 +137,6 @@ std::unique_ptr<TStream> TTsmExprModelNode::OpenSpan(const TTsValue& value) {
 
 // ---- The compiler's side -------------------------------------------------------------
 
-namespace {
-
-// Detects the line break of a stream's rest as text readers do: the first
-// line feed after the first byte decides between CR LF and LF; without one,
-// CR when there is a carriage return, else LF.
-WideString DetectLineBreak(TStream& in) {
-    const int64_t start = in.Position();
-    char buf[4096];
-    bool sawCR = false;
-    bool first = true;
-    char prev = 0;
-    WideString result = u"\n";
-    for (;;) {
-        const int64_t n = in.Read(buf, sizeof buf);
-        if (n <= 0) {
-            if (sawCR) result = u"\r";
-            break;
-        }
-        int64_t i = 0;
-        if (first) {
-            sawCR = buf[0] == '\r';
-            prev = buf[0];
-            i = 1;
-            first = false;
-        }
-        bool found = false;
-        for (; i < n; ++i) {
-            if (buf[i] == '\n') {
-                result = prev == '\r' ? u"\r\n" : u"\n";
-                found = true;
-                break;
-            }
-            if (buf[i] == '\r') sawCR = true;
-            prev = buf[i];
-        }
-        if (found) break;
-    }
-    in.Seek(start, TSeekOrigin::soBeginning);
-    return result;
-}
-
-}  // namespace
-
 TTsmSlicer& TTsmCompiler::ModellingSlicer() const {
     if (!Slicer)
         throw ETsmNoModellingSlicer(this, u"Modelling Slicer is only available on %s during modelling process.",
@@ -249,7 +207,7 @@ std::unique_ptr<TTsmSlicer> TTsmCompiler::Modell(TStream& input) {
     RunState = std::make_unique<TTsmRunState>();
     TTsmRunState& rs = *RunState;
     rs.Options = Options;
-    if (rs.Options.LineBreak.empty()) rs.Options.LineBreak = DetectLineBreak(input);
+    if (rs.Options.LineBreak.empty()) rs.Options.LineBreak = TTsTextStreamer::DetectLineBreak(input);
     rs.LineBreak = WideToBytes(rs.Options.Codepage, rs.Options.LineBreak);
     rs.Conditions.resize(Table.size());
     rs.PathKinds.assign(Table.size(), 0);
@@ -427,99 +385,156 @@ std::unique_ptr<Exception> MismatchError(TTsmNode& child, TCondOutcome outcome, 
               at);
 }
 
-// The child loop of a node with children.
-std::unique_ptr<Exception> ChildLoop(TTsmNode& n) {
-    TTsmCompiler& c = *n.Compiler;
-    const int32_t count = static_cast<int32_t>(n.Children.size());
-    const bool cyclic = n.ChildSummary.IsCyclic;
-    const bool watching = static_cast<bool>(c.OnModellingStep);
-    // A tentative node's failure is always forgiven by its parent, so the
-    // error it returns is never read: no message needs to be written.
-    const bool forgivenFailure = n.Props.IsTentative && n.ParentNode && !watching;
-    // Successes in a row that left the input where it was.
-    int32_t idle = 0;
-    TStream* idleStream = nullptr;
-    int64_t idlePos = -1;
-    std::unique_ptr<Exception> e;
-    for (;;) {
-        if (c.CancelToken.IsCancelled()) throw At(ETsmCancelled(&c, TsmInputText(&c.CurrentInput())), HereGlobal(c));
-        if (n.CurrentChild >= count) {
-            if (forgivenFailure)
-                e = std::make_unique<Exception>();
-            else
-                e = At(std::make_unique<ETsmNoMatchingNode>(&n, u"No child nodes match the input. Node: %s, input: %s.",
-                                                            FormatArgs{n.NodeText(), TsmInputText(&c.CurrentInput())}),
-                       HereGlobal(c));
-            break;
-        }
-        TTsmNode& child = *n.Children[static_cast<size_t>(n.CurrentChild)];
-        if (watching) Notify(child, 0, TTsArg(-1));
-        const bool tryIt = CanTry(n, child);
-        if (watching) Notify(child, 0, TTsArg(tryIt ? 1 : 0));
-        bool ok = false;
-        TStream* in = nullptr;
-        int64_t p = 0;
-        if (tryIt) {
-            in = &c.CurrentInput();
-            p = in->Position();
-            const TCondOutcome outcome = TestCondition(n, child, *in);
-            const bool matched = outcome == TCondOutcome::Matched;
-            if (!matched) {
-                // Plain mismatches, and ordered ones of optional children, are forgiven.
-                const bool forgiven = outcome == TCondOutcome::Mismatch || child.Props.IsOptional;
-                if (!forgiven && forgivenFailure)
-                    e = std::make_unique<Exception>();
-                else if (!forgiven || watching)
-                    e = MismatchError(child, outcome, *in, p);
-                if (watching) Notify(child, 1, TTsArg(static_cast<TObject*>(e.get())));
-                if (forgiven) e.reset();
-            } else {
-                if (watching) Notify(child, 1, TTsArg(nullptr));
-                const TTsmSpan condSpan{static_cast<int32_t>(p), static_cast<int32_t>(in->Position() - p), in};
-                if (child.Props.IsNonConsuming) in->Seek(p, TSeekOrigin::soBeginning);
-                e = child.ModellNode(n.Result, condSpan);
-                if (watching) Notify(child, 2, TTsArg(static_cast<TObject*>(e.get())));
-                ok = !e;
-                if (!ok && child.Props.IsTentative) e.reset();
+// The child loop of a node with children. From CurrentChild on, each child
+// that may be tried has its condition tested and, when it matches, is
+// modelled. A success starts the loop again at the first child; the loop
+// ends when a child ends it (a terminal child, or any child of a loop that
+// is not cyclic), when a failure is not forgiven, or when no child is left.
+class TChildLoop {
+public:
+    explicit TChildLoop(TTsmNode& n)
+        : n_(n),
+          c_(*n.Compiler),
+          count_(static_cast<int32_t>(n.Children.size())),
+          cyclic_(n.ChildSummary.IsCyclic),
+          watching_(static_cast<bool>(c_.OnModellingStep)),
+          // A tentative node's failure is always forgiven by its parent, so
+          // the error it returns is never read: no message needs to be written.
+          forgivenFailure_(n.Props.IsTentative && n.ParentNode && !watching_) {}
+
+    // The error that ended the loop; nil when a child ended it.
+    std::unique_ptr<Exception> Run() {
+        for (;;) {
+            ThrowIfCancelled();
+            if (n_.CurrentChild >= count_) return NoChildMatched();
+            TTsmNode& child = *n_.Children[static_cast<size_t>(n_.CurrentChild)];
+            if (watching_) Notify(child, 0, TTsArg(-1));
+            const bool tryIt = CanTry(n_, child);
+            if (watching_) Notify(child, 0, TTsArg(tryIt ? 1 : 0));
+            if (!tryIt) {
+                n_.CurrentChild += 1;
+                continue;
             }
+            TStream& in = c_.CurrentInput();
+            const int64_t p = in.Position();
+            std::unique_ptr<Exception> e;
+            const bool ok = TryChild(child, in, p, e);
             child.Tried = true;
-            if (ok && child.Props.IsResetter) {
-                if (watching) Notify(child, 4, TTsArg(n.MatchCount));
-                n.MatchCount = -1;
-                if (n.ChildSummary.HasOnce)
-                    for (auto& ch : n.Children) ch->Tried = false;
-            } else if (ok) {
-                const bool terminal = child.Props.IsTerminal();
-                if (!cyclic || terminal) n.MatchedChild = n.CurrentChild;
-                const int64_t now = in->Position();
-                if (cyclic) {
-                    n.EndSpan = {static_cast<int32_t>(p), static_cast<int32_t>(now - p), in};
-                    SetSpan(n, n.EndSpan, TsmEndProp, TsmEndGlobalProp);
-                }
-                n.InnerSpan.Length = static_cast<int32_t>((terminal ? p : now) - n.InnerSpan.Offset);
-                SetSpan(n, n.InnerSpan, TsmInnerProp, TsmInnerGlobalProp);
-            }
-            if (!ok) in->Seek(p, TSeekOrigin::soBeginning);
-        }
-        if (e || n.MatchedChild != -1) break;
-        if (tryIt && ok) {
-            const int64_t now = in->Position();
-            if (in == idleStream && now == idlePos) {
-                if (++idle >= c.Limits.MaxIdleMatches)
-                    throw At(ETsmNoProgress(&c, idle, &n, &child, TsmInputText(in)), c.GlobalOffset(now));
+            if (ok)
+                TakeSuccess(child, in, p);
+            else
+                in.Seek(p, TSeekOrigin::soBeginning);
+            if (e || n_.MatchedChild != -1) return e;
+            if (ok) {
+                CheckProgress(child, in);
+                n_.MatchCount += 1;
+                n_.CurrentChild = 0;
             } else {
-                idle = 0;
-                idleStream = in;
-                idlePos = now;
+                n_.CurrentChild += 1;
             }
-            n.MatchCount += 1;
-            n.CurrentChild = 0;
-        } else {
-            n.CurrentChild += 1;
         }
     }
-    return e;
-}
+
+private:
+    void ThrowIfCancelled() const {
+        if (c_.CancelToken.IsCancelled())
+            throw At(ETsmCancelled(&c_, TsmInputText(&c_.CurrentInput())), HereGlobal(c_));
+    }
+
+    // Every child has been tried from CurrentChild on and none ended the loop.
+    std::unique_ptr<Exception> NoChildMatched() const {
+        if (forgivenFailure_) return std::make_unique<Exception>();
+        return At(std::make_unique<ETsmNoMatchingNode>(&n_, u"No child nodes match the input. Node: %s, input: %s.",
+                                                       FormatArgs{n_.NodeText(), TsmInputText(&c_.CurrentInput())}),
+                  HereGlobal(c_));
+    }
+
+    // Tests the child's condition at p and models the child when it matches.
+    // True when the child matched; error is what ends the loop, if anything.
+    bool TryChild(TTsmNode& child, TStream& in, int64_t p, std::unique_ptr<Exception>& error) {
+        const TCondOutcome outcome = TestCondition(n_, child, in);
+        if (outcome != TCondOutcome::Matched) {
+            error = ConditionMismatch(child, outcome, in, p);
+            return false;
+        }
+        if (watching_) Notify(child, 1, TTsArg(nullptr));
+        error = ModelMatchedChild(child, in, p);
+        const bool ok = !error;
+        if (!ok && child.Props.IsTentative) error.reset();
+        return ok;
+    }
+
+    // Plain mismatches, and ordered ones of optional children, are forgiven:
+    // nil. Otherwise the error that ends the loop.
+    std::unique_ptr<Exception> ConditionMismatch(TTsmNode& child, TCondOutcome outcome, TStream& in, int64_t p) {
+        const bool forgiven = outcome == TCondOutcome::Mismatch || child.Props.IsOptional;
+        std::unique_ptr<Exception> e;
+        if (!forgiven && forgivenFailure_)
+            e = std::make_unique<Exception>();
+        else if (!forgiven || watching_)
+            e = MismatchError(child, outcome, in, p);
+        if (watching_) Notify(child, 1, TTsArg(static_cast<TObject*>(e.get())));
+        if (forgiven) e.reset();
+        return e;
+    }
+
+    // Runs the child over what its condition read from p (a non-consuming
+    // child starts at p again); its failure, if any.
+    std::unique_ptr<Exception> ModelMatchedChild(TTsmNode& child, TStream& in, int64_t p) {
+        const TTsmSpan condSpan{static_cast<int32_t>(p), static_cast<int32_t>(in.Position() - p), &in};
+        if (child.Props.IsNonConsuming) in.Seek(p, TSeekOrigin::soBeginning);
+        std::unique_ptr<Exception> e = child.ModellNode(n_.Result, condSpan);
+        if (watching_) Notify(child, 2, TTsArg(static_cast<TObject*>(e.get())));
+        return e;
+    }
+
+    // A resetter starts the count of matches again (and lets once children
+    // be tried again); any other success marks the child that ends the loop
+    // and moves the node's inner span, and in a cyclic loop its end span, on
+    // to where the child left the input.
+    void TakeSuccess(TTsmNode& child, TStream& in, int64_t p) {
+        if (child.Props.IsResetter) {
+            if (watching_) Notify(child, 4, TTsArg(n_.MatchCount));
+            n_.MatchCount = -1;
+            if (n_.ChildSummary.HasOnce)
+                for (auto& ch : n_.Children) ch->Tried = false;
+            return;
+        }
+        const bool terminal = child.Props.IsTerminal();
+        if (!cyclic_ || terminal) n_.MatchedChild = n_.CurrentChild;
+        const int64_t now = in.Position();
+        if (cyclic_) {
+            n_.EndSpan = {static_cast<int32_t>(p), static_cast<int32_t>(now - p), &in};
+            SetSpan(n_, n_.EndSpan, TsmEndProp, TsmEndGlobalProp);
+        }
+        n_.InnerSpan.Length = static_cast<int32_t>((terminal ? p : now) - n_.InnerSpan.Offset);
+        SetSpan(n_, n_.InnerSpan, TsmInnerProp, TsmInnerGlobalProp);
+    }
+
+    // Counts successes in a row that left the input where it was; a loop
+    // that keeps doing so would never end, so too many end the run.
+    void CheckProgress(const TTsmNode& child, TStream& in) {
+        const int64_t now = in.Position();
+        if (&in == idleStream_ && now == idlePos_) {
+            if (++idle_ >= c_.Limits.MaxIdleMatches)
+                throw At(ETsmNoProgress(&c_, idle_, &n_, &child, TsmInputText(&in)), c_.GlobalOffset(now));
+        } else {
+            idle_ = 0;
+            idleStream_ = &in;
+            idlePos_ = now;
+        }
+    }
+
+    TTsmNode& n_;
+    TTsmCompiler& c_;
+    const int32_t count_;
+    const bool cyclic_;
+    const bool watching_;
+    const bool forgivenFailure_;
+    int32_t idle_ = 0;
+    const TStream* idleStream_ = nullptr;
+    int64_t idlePos_ = -1;
+};
 
 // Claims a result node the finder made or found: a fresh one (and its fresh
 // ancestors) becomes this node's to free on failure.
@@ -630,7 +645,7 @@ std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const
     MatchedChild = -1;
 
     std::unique_ptr<Exception> e;
-    if (!Children.empty()) e = ChildLoop(*this);
+    if (!Children.empty()) e = TChildLoop(*this).Run();
     Finish(e.get());
     // The root keeps its children's results whatever happens: their entries
     // are not needed any more.

@@ -2,6 +2,7 @@
 // compiled record, its condition parsed and its merge references listed.
 #include <unordered_map>
 
+#include "library/core/TsTreeWalk.h"
 #include "library/modelling/TsmCompiler.h"
 #include "support/Strings.h"
 
@@ -49,43 +50,36 @@ TTsmCondition TTsmCompiler::AnyCondition() const {
 }
 
 TMmID TTsmCompiler::LoadNode(const TTsTreeNode& node, TMmID parent) {
-    // Depth-first pre-order with a stack of our own: models may nest deeper
-    // than the native stack allows.
-    struct Pending {
-        const TTsTreeNode* node;
-        TMmID parent;
-    };
-    std::vector<Pending> todo{{&node, parent}};
-    TMmID first = MmNoID;
+    // Walked in pre-order, so IDs follow the model's lines. open holds the
+    // merge IDs of the nodes the walk is inside, by depth, below parent.
+    std::vector<TMmID> open{parent};
     const TTsmNodeClassList& classes = NodeClassList();
     // Models repeat a few condition texts many times; each is parsed once.
     std::unordered_map<WideString, TTsmCondition> conditions;
-    while (!todo.empty()) {
-        const Pending p = todo.back();
-        todo.pop_back();
-        SourceTree = p.node;
+    for (auto [tree, depth] : PreOrder(node)) {
+        open.resize(static_cast<size_t>(depth) + 1);
+        SourceTree = tree;
         TMmNode& m = *Machine->CreateDefinedNode();
         TTsmNodeInfo& info = Machine->InfoOf(m);
-        const TTsmLineProps line(p.node->Props());
-        ReadTsmProps(*p.node, line, classes, info.Props);
-        info.SourceTree = p.node;
+        const TTsmLineProps line(tree->Props());
+        ReadTsmProps(*tree, line, classes, info.Props);
+        info.SourceTree = tree;
         if (line.Cond && line.Cond->Value.Has(vkString)) {
             const WideString& text = line.Cond->Value.Str;
             auto known = conditions.find(text);
             if (known == conditions.end()) known = conditions.emplace(text, CompileCondition(text)).first;
             info.Props.Cond = known->second;
         }
-        m.Parent = p.parent;
+        m.Parent = open.back();
         m.Name = info.Props.Name;
         m.IsInheriting = info.Props.IsInheriting;
         m.IsPrepending = info.Props.IsPrepending;
         m.IsOffContext = info.Props.IsOffContext;
         if (line.MergesL && line.MergesL->Value.Has(vkString)) Machine->AddMergeRefs(m, line.MergesL->Value.Str, true);
         if (line.MergesR && line.MergesR->Value.Has(vkString)) Machine->AddMergeRefs(m, line.MergesR->Value.Str, false);
-        if (first == MmNoID) first = m.ID;
-        for (int i = p.node->ChildCount() - 1; i >= 0; --i) todo.push_back({p.node->ChildByIndex(i), m.ID});
+        open.push_back(m.ID);
     }
-    return first;
+    return open[1];  // node's own, made first
 }
 
 }  // namespace ts

@@ -2,7 +2,6 @@
 // texts that name nodes in messages.
 #include "library/modelling/TsmNodes.h"
 
-#include "library/text/TsStreamers.h"
 #include "support/Strings.h"
 
 namespace ts {
@@ -63,51 +62,25 @@ TTsmLineProps::TTsmLineProps(const TTsProperties& props) {
     constexpr std::u16string_view names[] = {u"source", u"mOrder", u"mPath", u"mCond", u"mMergesL", u"mMergesR"};
     if (props.HasListeners()) {
         // Listeners may supply properties that are not stored: ask by name.
-        for (int i = 0; i < 8; ++i) Flags[i] = props.Find(ModelFlagNames[i]);
+        for (size_t i = 0; i < ModelFlagCount; ++i) Flags[i] = props.Find(ModelFlags[i].Property);
         for (size_t i = 0; i < std::size(names); ++i) *named[i] = props.Find(names[i]);
         return;
     }
     // One pass instead of a lookup per name: reading a model looks at every
-    // node's properties. The length picks the one or few names to compare.
+    // node's properties. Every name compares its length first, so trying
+    // them all costs little.
     for (int k = 0; k < props.Count(); ++k) {
         const TTsProperty* p = props.ByIndex(k);
         if (!p) continue;
         const std::u16string_view name = p->Name();
-        auto is = [&](std::u16string_view known, const TTsProperty*& slot) {
-            if (name != known) return false;
-            slot = p;
-            return true;
+        auto slotOf = [&]() -> const TTsProperty** {
+            for (size_t i = 0; i < std::size(names); ++i)
+                if (name == names[i]) return named[i];
+            for (size_t i = 0; i < ModelFlagCount; ++i)
+                if (name == ModelFlags[i].Property) return &Flags[i];
+            return nullptr;
         };
-        switch (name.size()) {
-            case 5:
-                is(u"mPath", Path) || is(u"mCond", Cond);
-                break;
-            case 6:
-                is(u"source", Source) || is(u"mOrder", Order);
-                break;
-            case 7:
-                is(ModelFlagNames[fOnce], Flags[fOnce]);
-                break;
-            case 8:
-                is(u"mMergesL", MergesL) || is(u"mMergesR", MergesR);
-                break;
-            case 11:
-                is(ModelFlagNames[fResetter], Flags[fResetter]) || is(ModelFlagNames[fOptional], Flags[fOptional]);
-                break;
-            case 12:
-                is(ModelFlagNames[fTentative], Flags[fTentative]);
-                break;
-            case 13:
-                is(ModelFlagNames[fOffContext], Flags[fOffContext]) ||
-                    is(ModelFlagNames[fInheriting], Flags[fInheriting]) ||
-                    is(ModelFlagNames[fPrepending], Flags[fPrepending]);
-                break;
-            case 15:
-                is(ModelFlagNames[fNonConsuming], Flags[fNonConsuming]);
-                break;
-            default:
-                break;
-        }
+        if (const TTsProperty** slot = slotOf()) *slot = p;
     }
 }
 
@@ -117,21 +90,13 @@ void ReadTsmProps(const TTsTreeNode& node, const TTsmNodeClassList& classes, TTs
 
 void ReadTsmProps(const TTsTreeNode& node, const TTsmLineProps& line, const TTsmNodeClassList& classes,
                   TTsmProps& props) {
-    auto flag = [&](TTsmLineProps::Flag f) {
-        const TTsProperty* p = line.Flags[f];
-        return p && p->Value.Has(vkBool) && p->Value.Bool;
-    };
     props = TTsmProps();
     props.Name = node.Name();
     props.NodeClass = classes.NodeClassOf(props.Name);
-    props.IsResetter = flag(TTsmLineProps::fResetter);
-    props.IsOptional = flag(TTsmLineProps::fOptional);
-    props.IsTentative = flag(TTsmLineProps::fTentative);
-    props.IsOnce = flag(TTsmLineProps::fOnce);
-    props.IsOffContext = flag(TTsmLineProps::fOffContext);
-    props.IsInheriting = flag(TTsmLineProps::fInheriting);
-    props.IsPrepending = flag(TTsmLineProps::fPrepending);
-    props.IsNonConsuming = flag(TTsmLineProps::fNonConsuming);
+    for (size_t i = 0; i < ModelFlagCount; ++i) {
+        const TTsProperty* p = line.Flags[i];
+        props.*ModelFlags[i].Member = p && p->Value.Has(vkBool) && p->Value.Bool;
+    }
     if (line.Source) props.Source = line.Source->Value;
     if (line.Order && line.Order->Value.Has(vkInt)) props.Order = line.Order->Value.Int;
     if (line.Path && line.Path->Value.Has(vkString)) props.Path = line.Path->Value.Str;

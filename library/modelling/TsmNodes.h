@@ -16,6 +16,7 @@
 #include "library/expressions/TsConditions.h"
 #include "library/expressions/rpn/RPNit.h"
 #include "library/modelling/merge/MmNodes.h"
+#include "library/text/TsModelFlags.h"
 #include "support/Streams.h"
 
 namespace ts {
@@ -50,15 +51,7 @@ struct TTsmNodeClassInfo : TClassInfo {
 };
 using TTsmNodeClass = const TTsmNodeClassInfo*;
 
-struct TTsmProps {
-    bool IsResetter = false;
-    bool IsOptional = false;
-    bool IsTentative = false;
-    bool IsOnce = false;
-    bool IsOffContext = false;
-    bool IsInheriting = false;
-    bool IsPrepending = false;
-    bool IsNonConsuming = false;
+struct TTsmProps : TTsModelFlags {
     WideString Name;
     WideString Path;  // FAIL and WARN nodes: the message text
     TTsmCondition Cond;
@@ -326,8 +319,7 @@ public:
 // The model line properties of one tree node, found in one pass over its
 // properties; nil for those it does not have.
 struct TTsmLineProps {
-    enum Flag { fResetter, fOptional, fTentative, fOnce, fOffContext, fInheriting, fPrepending, fNonConsuming };
-    const TTsProperty* Flags[8] = {};
+    const TTsProperty* Flags[ModelFlagCount] = {};  // in the order of ModelFlags
     const TTsProperty* Source = nullptr;
     const TTsProperty* Order = nullptr;
     const TTsProperty* Path = nullptr;

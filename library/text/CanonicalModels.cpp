@@ -1,7 +1,7 @@
 // Header skipping for the embedded canonical models.
 #include "library/text/CanonicalModels.h"
 
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 #include "support/Resources.h"
 
 namespace ts {

@@ -2,8 +2,8 @@
 //
 // TTsStreamer is the capability-guarded, single-use base; TTsTextStreamer
 // decodes the whole stream into text; TTsLineStreamer cuts that text into
-// lines; TTsmTextStreamer turns parsed model lines into model nodes, and
-// TTsmNativeStreamer is the hand-written text model reader on top of it.
+// lines; TTsmTextStreamer turns parsed model lines into model nodes, the
+// common base of the model readers (TsNativeReader, modellingreader/).
 // Reader failures raise ETsBadTextStreaming.
 #pragma once
 
@@ -14,6 +14,7 @@
 
 #include "library/core/TsBase.h"
 #include "library/core/TsNodes.h"
+#include "library/text/TsModelFlags.h"
 #include "support/Streams.h"
 
 namespace ts {
@@ -93,6 +94,9 @@ public:
     // carriage return, LF when it does not; without such a line feed CR when
     // the text holds one, else LF.
     static WideString DetectLineBreak(std::u16string_view text);
+    // The same over the bytes of a stream's rest, read only as far as needed;
+    // the stream's position is left as it was.
+    static WideString DetectLineBreak(TStream& in);
 
 protected:
     // Decodes the rest of the stream with Options.Codepage and parses it.
@@ -132,15 +136,7 @@ struct TTsStreamingMerge {
 using TTsStreamingMerges = std::vector<TTsStreamingMerge>;
 
 // What one model line says.
-struct TTsStreamingProps {
-    bool IsResetter = false;
-    bool IsOptional = false;
-    bool IsTentative = false;
-    bool IsOnce = false;
-    bool IsOffContext = false;
-    bool IsInheriting = false;
-    bool IsPrepending = false;
-    bool IsNonConsuming = false;
+struct TTsStreamingProps : TTsModelFlags {
     int32_t Order = 0;
     WideString Name;
     WideString Path;
@@ -178,30 +174,6 @@ protected:
     TTsStreamingProps Props;
     int32_t prevLevel_ = -1;
     TTsTreeNode* current_ = nullptr;  // the previous line's node, or the root
-};
-
-// The hand-written text model reader.
-class TTsmNativeStreamer : public TTsmTextStreamer {
-    TS_CLASS(TTsmNativeStreamer)
-public:
-    using TTsmTextStreamer::TTsmTextStreamer;
-
-    static const TTsStreamerClassInfo Class;
-    static std::unique_ptr<TTsTreeNode> ReadFrom(std::unique_ptr<TStream> stream) {
-        return TTsStreamer::ReadFrom(&Class, std::move(stream));
-    }
-
-    // Most items one line may list.
-    static constexpr size_t MaxItems = 256;
-
-protected:
-    bool ParseLine() override;
-
-private:
-    void ProcessItems();
-
-    // The line's items, as views into line_; kept to reuse their storage.
-    std::vector<std::u16string_view> items_;
 };
 
 // ---- Errors ----------------------------------------------------------------
@@ -249,20 +221,5 @@ public:
     // The line around the position, at most 20 characters of it after the position.
     static WideString NearbyText(std::u16string_view line, int32_t position);
 };
-
-// The eight flag properties of a model line, in their table's order: the
-// contract between the readers, the compiler and the compiled dump.
-inline constexpr std::u16string_view ModelFlagNames[8] = {u"mIsResetter",   u"mIsOptional",    u"mIsTentative",
-                                                          u"mIsOnce",       u"mIsOffContext",  u"mIsInheriting",
-                                                          u"mIsPrepending", u"mIsNonConsuming"};
-
-// Writes a line record's flags (any record with the eight Is... members) as
-// Boolean properties.
-template <class Record>
-void WriteModelFlags(TTsProperties& props, const Record& r) {
-    const bool flags[8] = {r.IsResetter,   r.IsOptional,   r.IsTentative,  r.IsOnce,
-                           r.IsOffContext, r.IsInheriting, r.IsPrepending, r.IsNonConsuming};
-    for (int i = 0; i < 8; ++i) props.SetValue(ModelFlagNames[i], TTsValue::FromBool(flags[i]));
-}
 
 }  // namespace ts

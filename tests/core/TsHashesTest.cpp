@@ -6,8 +6,10 @@
 
 #include "library/core/TsHashes.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 using namespace ts;
+using namespace ts::test;
 
 namespace {
 
@@ -57,21 +59,11 @@ void Record(TTsNotifyingHash& h, std::vector<WideString>& log, std::initializer_
     }
 }
 
-template <class F>
-WideString MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return u"(no error)";
-}
-
 }  // namespace
 
 TEST(TsHash, KeysCountsRemovalAndDump) {
     TTsHash h;
-    EXPECT_EQ(MessageOf([&] {
+    EXPECT_EQ(MessageOf<ETsHashBadKey>([&] {
                   h.Add(
                       u"a\x01"
                       u"b",
@@ -134,12 +126,13 @@ TEST(TsHash, FindNextVisitsInOrderAndIsGuarded) {
     int32_t before = h.Seq();
     h.Add(u"c", u"", nullptr);
     EXPECT_EQ(
-        MessageOf([&] { h.Next(st); }),
+        MessageOf<ETsHashChangedBetweenFind>([&] { h.Next(st); }),
         Format(u"TTsHash has been modified between Find/Next calls (first seq %d, now %d).", {before, before + 1}));
 
     TTsHash other;
     other.Find(u"*", st);
-    EXPECT_EQ(MessageOf([&] { h.Next(st); }), u"TTsHash was given Find state of another object.");
+    EXPECT_EQ(MessageOf<ETsHashAlienFindState>([&] { h.Next(st); }),
+              u"TTsHash was given Find state of another object.");
 
     // Sorted lists keep equal keys together and stop at the first other key.
     TSortedHash s;
@@ -263,7 +256,7 @@ TEST(TsCallbacks, OrderIdentityAndLimits) {
     big.Add(u"a", u"", nullptr);
     EXPECT_EQ(fired, 2048);
     big.Listeners().Subscribe(u"ad", {&fired, 5000}, [](TObject&, TTsArgs, TTsValue&) { return false; });
-    EXPECT_EQ(MessageOf([&] { big.Add(u"b", u"", nullptr); }),
+    EXPECT_EQ(MessageOf<ETsHashTooManyCallbacks>([&] { big.Add(u"b", u"", nullptr); }),
               u"Too many listeners (2048 max) subscribed for 'ad' event on TTsCallbacks.");
 }
 
@@ -299,7 +292,7 @@ TEST(TsNotifyingHash, ChangeEventsCarryTheirArguments) {
     h.Fire(u"nobody", one, result);  // no listener: result cleared, no error
     EXPECT_TRUE(result.IsNull());
     h.Listeners().Subscribe(u"odd", {&log, 1}, [](TObject&, TTsArgs, TTsValue&) { return false; });
-    EXPECT_EQ(MessageOf([&] { h.Fire(u"odd", one, result); }),
+    EXPECT_EQ(MessageOf<ETsHashBadEventToFire>([&] { h.Fire(u"odd", one, result); }),
               u"TTsNotifyingHash.Fire cannot handle event 'odd' (received 1 arguments).");
 }
 

@@ -6,20 +6,12 @@
 
 #include "library/core/TsNodePaths.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 using namespace ts;
+using namespace ts::test;
 
 namespace {
-
-template <class F>
-WideString MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return u"(no error)";
-}
 
 // r -> a -> b -> c
 struct Chain {
@@ -49,7 +41,7 @@ TEST(TsNodePaths, ParentPrefixesClimbByCountOrFromTheRoot) {
     EXPECT_EQ(ResolveParentPrefix(t.c, u"\\\\\\\\"), t.c);  // deeper than the node: itself
     EXPECT_EQ(ResolveParentPrefix(t.r.get(), u"."), t.r.get());
     EXPECT_EQ(ResolveParentPrefix(t.r.get(), u"/"), t.r.get());
-    EXPECT_EQ(MessageOf([&] { ResolveParentPrefix(t.c, u"../"); }),
+    EXPECT_EQ(MessageOf<ETsInvalidParentPath>([&] { ResolveParentPrefix(t.c, u"../"); }),
               u"Node parent path must consist of either '.', '\\' or '/' or be empty - however, '../' was given.");
     EXPECT_THROW(ResolveParentPrefix(t.c, u"\\/"), ETsInvalidParentPath);
 
@@ -86,8 +78,9 @@ TEST(TsNodePaths, FirstOnPathSearchesDepthFirst) {
     EXPECT_EQ(r->FirstOnPath(u"a/q"), nullptr);
     EXPECT_EQ(r->FirstOnPath(u"a/.b"), b);  // a tail may climb again
     EXPECT_EQ(z->FirstOnPath(u"\\b"), b);
-    EXPECT_EQ(MessageOf([&] { r->FirstOnPath(u"a/"); }), u"TTsTreeNode path 'a/' contains an empty segment.");
-    EXPECT_EQ(MessageOf([&] { r->FirstOnPath(u"a[1]"); }),
+    EXPECT_EQ(MessageOf<ETsEmptyNodePathSegment>([&] { r->FirstOnPath(u"a/"); }),
+              u"TTsTreeNode path 'a/' contains an empty segment.");
+    EXPECT_EQ(MessageOf<ETsFirstOnPathWithExpr>([&] { r->FirstOnPath(u"a[1]"); }),
               u"TTsTreeNode.FirstOnPath cannot be used on paths with '[expressions]' - like on 'a[1]'.");
     EXPECT_THROW(r->FirstOnPath(u"../a"), ETsInvalidParentPath);
 }
@@ -148,7 +141,8 @@ TEST(TsNodeFinder, EnumeratesEveryMatchOnceAndRewinds) {
     EXPECT_THROW(f.Next(), ETsHashChangedBetweenFind);
 
     TTsNodeFinder idle;
-    EXPECT_EQ(MessageOf([&] { idle.Next(); }), u"Attempted to use TTsNodeFinder without initializing it with Rewind.");
+    EXPECT_EQ(MessageOf<ETsNodeFinderNotInitialized>([&] { idle.Next(); }),
+              u"Attempted to use TTsNodeFinder without initializing it with Rewind.");
     EXPECT_THROW(idle.Rewind(u"a"), ETsNodeFinderNotInitialized);
     EXPECT_EQ(idle.Describe(), u"<TTsNodeFinder $" + AddressText(&idle) + u">");
 }
@@ -156,7 +150,7 @@ TEST(TsNodeFinder, EnumeratesEveryMatchOnceAndRewinds) {
 TEST(TsNodeFinder, PathSetupErrors) {
     TTsTreeNode r(u"r");
     TTsNodeFinder f(&r, u"a");
-    auto setup = [&](const char16_t* path) { return MessageOf([&] { f.Rewind(path); }); };
+    auto setup = [&](const char16_t* path) { return MessageOf<ETsNodeFind>([&] { f.Rewind(path); }); };
     EXPECT_EQ(setup(u"a\\+b"), u"TTsNodeFinder path 'a\\+b' cannot have last segment appending ('+node').");
     EXPECT_EQ(setup(u"a\\"), u"TTsNodeFinder path 'a\\' contains an empty segment.");
     EXPECT_EQ(setup(u"a//b"), u"TTsNodeFinder path 'a//b' contains an empty segment.");
@@ -166,7 +160,8 @@ TEST(TsNodeFinder, PathSetupErrors) {
     EXPECT_THROW(f.Rewind(u"a[1]b"), ETsEmptyNodePathExpression);
     EXPECT_EQ(f.Next(), nullptr);  // a failed setup enumerates nothing
     f.Rewind(u"");
-    EXPECT_EQ(MessageOf([&] { f.Make(); }), u"Attempted to search for empty TTsNodeFinder path.");
+    EXPECT_EQ(MessageOf<ETsEmptyNodePathSegment>([&] { f.Make(); }),
+              u"Attempted to search for empty TTsNodeFinder path.");
     f.Rewind(u"..");
     EXPECT_THROW(f.Make(), ETsEmptyNodePathSegment);
 }
@@ -178,7 +173,8 @@ TEST(TsNodeFinder, SelectorsGoToHandlersAndMakeReusesMarkedSegments) {
     a2->Props().SetValue(u"k", TTsValue::FromStr(u"yes"));
 
     TTsNodeFinder f(r.get(), u"a[k]");
-    EXPECT_EQ(MessageOf([&] { f.Next(); }), u"TTsNodeFinder has no assigned OnTest to test expression of path 'a[k]'.");
+    EXPECT_EQ(MessageOf<ETsNodeFindNoTester>([&] { f.Next(); }),
+              u"TTsNodeFinder has no assigned OnTest to test expression of path 'a[k]'.");
     f.OnTest = [](TTsNodeFinder& finder, int segment, TTsTreeNode* node) {
         return node->Props().Find(finder.Segment(segment).Expr) != nullptr;
     };
@@ -196,7 +192,7 @@ TEST(TsNodeFinder, SelectorsGoToHandlersAndMakeReusesMarkedSegments) {
     EXPECT_EQ(fresh->Parent(), r->LastChild(u"a"));
 
     f.Rewind(u"a[k]\\x");
-    EXPECT_EQ(MessageOf([&] { f.Make(); }),
+    EXPECT_EQ(MessageOf<ETsNodeFindNoCreator>([&] { f.Make(); }),
               u"TTsNodeFinder has no assigned OnCreate to create node with an expression on path 'a[k]\\x'.");
     f.OnCreate = [&](TTsNodeFinder&, int, TTsTreeNode*) { return a1; };
     EXPECT_EQ(f.Make()->Parent(), a1);
@@ -215,17 +211,18 @@ TEST(TsFormulaFinder, FormulasAndPrecedence) {
     EXPECT_EQ(f.Evaluate(u"7/2"), 3);
     EXPECT_EQ(f.Evaluate(u"0-7+0"), -7);
     EXPECT_EQ(f.Evaluate(u"2147483647+1"), INT_MIN);  // wraps, as 32-bit arithmetic does
-    EXPECT_EQ(MessageOf([&] { f.Evaluate(u"n+1*2"); }),
+    EXPECT_EQ(MessageOf<ETsBadNodeFindFormulaPrecedence>([&] { f.Evaluate(u"n+1*2"); }),
               u"* operator in TTsNodeFormulaFinder formula 'n+1*2' of path 'a' must go before +.");
-    EXPECT_EQ(MessageOf([&] { f.Evaluate(u"1-n/2"); }),
+    EXPECT_EQ(MessageOf<ETsBadNodeFindFormulaPrecedence>([&] { f.Evaluate(u"1-n/2"); }),
               u"/ operator in TTsNodeFormulaFinder formula '1-n/2' of path 'a' must go before -.");
-    EXPECT_EQ(MessageOf([&] { f.Evaluate(u"x"); }),
+    EXPECT_EQ(MessageOf<ETsBadNodeFindFormulaOperand>([&] { f.Evaluate(u"x"); }),
               u"Non-numeric operand 'x' in TTsNodeFormulaFinder formula 'x' of path 'a'.");
     EXPECT_THROW(f.Evaluate(u"99999999999"), ETsBadNodeFindFormulaOperand);
-    EXPECT_EQ(MessageOf([&] { f.Evaluate(u"1+"); }),
+    EXPECT_EQ(MessageOf<ETsEmptyNodeFindFormulaOperand>([&] { f.Evaluate(u"1+"); }),
               u"Empty operand in TTsNodeFormulaFinder formula '1+' of path 'a'.");
     EXPECT_THROW(f.Evaluate(u"-1"), ETsEmptyNodeFindFormulaOperand);
-    EXPECT_EQ(MessageOf([&] { f.Evaluate(u"  "); }), u"Cannot parse TTsNodeFormulaFinder formula '  ' of path 'a'.");
+    EXPECT_EQ(MessageOf<ETsBadNodeFindFormula>([&] { f.Evaluate(u"  "); }),
+              u"Cannot parse TTsNodeFormulaFinder formula '  ' of path 'a'.");
     EXPECT_THROW(f.Evaluate(u"n/0"), ETsNodeFindFormulaDivByZero);
     EXPECT_THROW(f.Evaluate(u"xn"), ETsInvalidParentPath);
 
@@ -242,7 +239,8 @@ TEST(TsFormulaFinder, FormulasAndPrecedence) {
     EXPECT_EQ(f.OperandValue(u" ..n ", u"..n"), 13);
     EXPECT_THROW(f.Evaluate(u".\\n"), ETsInvalidParentPath);
     EXPECT_EQ(f.Describe(), u"<TTsNodeFormulaFinder $" + AddressText(&f) + u"> n = 5, .8, ..13");
-    EXPECT_EQ(MessageOf([&] { f.ShiftN({}, true); }), u"TTsNodeFormulaFinder was given empty Stack to shift N from.");
+    EXPECT_EQ(MessageOf<ETsEmptyFinderStack>([&] { f.ShiftN({}, true); }),
+              u"TTsNodeFormulaFinder was given empty Stack to shift N from.");
     EXPECT_EQ(f.Stack.size(), 2u);  // left as it was
     f.ShiftN({}, false);
     EXPECT_EQ(f.Evaluate(u".n"), 5);  // no enclosing level: n itself

@@ -7,20 +7,12 @@
 
 #include "library/core/TsNodes.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 using namespace ts;
+using namespace ts::test;
 
 namespace {
-
-template <class F>
-WideString MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return u"(no error)";
-}
 
 WideString Names(const TTsTreeNode& n) {
     WideString s;
@@ -107,22 +99,26 @@ TEST(TsTreeNode, FailedMovesLeaveTheTreeAlone) {
         EXPECT_EQ(a->Parent(), root.get());
     };
 
-    EXPECT_EQ(MessageOf([&] { a->Move(c, nullptr, -1); }),
+    EXPECT_EQ(MessageOf<ETsMakingLoopingTree>([&] { a->Move(c, nullptr, -1); }),
               u"Attempted to create recursive tree by moving TTsTreeNode from TTsTreeNode to TTsTreeNode.");
-    EXPECT_EQ(MessageOf([&] { a->MoveTo(a); }), u"Attempted to move TTsTreeNode to its own children.");
-    EXPECT_EQ(MessageOf([&] { a->MoveTo(nullptr); }), u"Attempted to move TTsTreeNode to nil parent.");
+    EXPECT_EQ(MessageOf<ETsMakingNodeSelfChild>([&] { a->MoveTo(a); }),
+              u"Attempted to move TTsTreeNode to its own children.");
+    EXPECT_EQ(MessageOf<ETsMakingNodeParentNil>([&] { a->MoveTo(nullptr); }),
+              u"Attempted to move TTsTreeNode to nil parent.");
     EXPECT_THROW(root->MoveTo(c), ETsMakingLoopingTree);
     intact();
 
     b->MoveTo(a);  // the only child moving in place: nothing happens
-    EXPECT_EQ(MessageOf([&] { b->Move(a, b, 0); }),
+    EXPECT_EQ(MessageOf<ETsBrokenNodeRelationship>([&] { b->Move(a, b, 0); }),
               u"Parent TTsTreeNode is indicated to contain the TTsTreeNode but it turned out to be not so.");
     EXPECT_THROW(a->Move(root.get(), c, 0), ETsBrokenNodeRelationship);  // c is no child of root
     intact();
 
     auto lone = std::make_unique<TTsTreeNode>(u"x");
-    EXPECT_EQ(MessageOf([&] { lone->MoveTo(d); }), u"Cannot move root TTsTreeNode: it belongs to whoever holds it.");
-    EXPECT_EQ(MessageOf([&] { root->Destroy(); }), u"Cannot destroy root TTsTreeNode: it belongs to whoever holds it.");
+    EXPECT_EQ(MessageOf<ETsRootNodeOwned>([&] { lone->MoveTo(d); }),
+              u"Cannot move root TTsTreeNode: it belongs to whoever holds it.");
+    EXPECT_EQ(MessageOf<ETsRootNodeOwned>([&] { root->Destroy(); }),
+              u"Cannot destroy root TTsTreeNode: it belongs to whoever holds it.");
     EXPECT_THROW(lone->Detach(), ETsRootNodeOwned);
     intact();
 }
@@ -260,7 +256,7 @@ TEST(TsTreeNode, PathsAndDescriptions) {
     EXPECT_EQ(b->PathFrom(b, u"/"), u"/");
     EXPECT_EQ(root->PathFrom(nullptr, u"/"), u"/");
     TTsTreeNode other;
-    EXPECT_EQ(MessageOf([&] { b->PathFrom(&other, u"/"); }),
+    EXPECT_EQ(MessageOf<ETsNodeNotPartOfPath>([&] { b->PathFrom(&other, u"/"); }),
               u"Parents of TTsTreeNode do not contain required TTsTreeNode.");
     EXPECT_THROW(a->PathFrom(b, u"/"), ETsNodeNotPartOfPath);
 
@@ -307,10 +303,10 @@ TEST(TsTreeNode, DeepAndWideTrees) {
 TEST(TsProperties, SetFindAndReplace) {
     TTsTreeNode node(u"n");
     TTsProperties& props = node.Props();
-    EXPECT_EQ(MessageOf([&] { props.SetValue(u"p", TTsValue()); }),
+    EXPECT_EQ(MessageOf<ETsAddingNullProperty>([&] { props.SetValue(u"p", TTsValue()); }),
               u"Attempted to add a null property 'p' to TTsProperties.");
     EXPECT_EQ(props.Count(), 0);
-    EXPECT_EQ(MessageOf([&] { TTsProperty orphan(nullptr, u"x"); }),
+    EXPECT_EQ(MessageOf<ETsUnownedProperty>([&] { TTsProperty orphan(nullptr, u"x"); }),
               u"TTsProperty is not attached to any TTsProperties object.");
 
     props.SetValue(u"b", TTsValue::FromInt(1));
@@ -325,7 +321,7 @@ TEST(TsProperties, SetFindAndReplace) {
     EXPECT_FALSE(props.HasKind(u"a", vkInt));
     EXPECT_FALSE(props.HasKind(u"q", vkInt));
     EXPECT_EQ(props.Find(u"B"), nullptr);
-    EXPECT_EQ(MessageOf([&] { props.Get(u"zz"); }), u"Property 'zz' is undefined on TTsProperties.");
+    EXPECT_EQ(MessageOf<ETsNoProperty>([&] { props.Get(u"zz"); }), u"Property 'zz' is undefined on TTsProperties.");
     EXPECT_THROW(props.SetValue(u"a\x01", TTsValue::FromInt(1)), ETsHashBadKey);
 
     // Replacing a property: listeners see both, the old one still alive.

@@ -11,6 +11,7 @@
 #include "library/expressions/TsExpressions.h"
 #include "support/Streams.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 namespace ts::test {
 
@@ -45,21 +46,6 @@ inline bool Bool(std::u16string_view text, TStream* input = nullptr, TTsTreeNode
     TTsValue v = Eval(text, input, base);
     EXPECT_TRUE(v.Has(vkBool)) << WideToUtf8(text);
     return v.Bool;
-}
-
-// Message of the exception E raised by fn; fails when none or another.
-template <class E, class Fn>
-WideString MessageOf(Fn&& fn) {
-    try {
-        fn();
-    } catch (const E& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "other exception: " << e.what();
-        return {};
-    }
-    ADD_FAILURE() << "no exception";
-    return {};
 }
 
 }  // namespace ts::test

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "library/modelling/TsmCompiler.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 #include "support/Strings.h"
 
 using namespace ts;

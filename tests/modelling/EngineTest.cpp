@@ -12,6 +12,7 @@
 #include "TsmTestSupport.h"
 #include "library/modelling/TsmCompiler.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 using namespace ts;
 using ::testing::HasSubstr;
@@ -37,15 +38,10 @@ struct Engine {
         result = compiler().Modell(input);
         return *result;
     }
-    // The message of the E that running raises ("" when none).
+    // The message of the E that running must raise.
     template <class E>
-    std::string RunError() {
-        try {
-            Run();
-        } catch (const E& e) {
-            return WideToUtf8(e.Message());
-        }
-        return "";
+    std::string RunError(std::source_location where = std::source_location::current()) {
+        return WideToUtf8(test::MessageOf<E>([this] { Run(); }, where));
     }
 };
 

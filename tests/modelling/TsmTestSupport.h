@@ -7,8 +7,9 @@
 #include <string_view>
 
 #include "library/modelling/TsmCompiler.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 namespace ts::test {
 
@@ -33,17 +34,12 @@ inline Compiled CompileModel(std::string_view text) {
     return c;
 }
 
-// The message of the exception E that compiling text raises ("" when none).
+// The message of the exception E that compiling text must raise.
 template <class E>
-std::string CompileError(std::string_view text) {
+std::string CompileError(std::string_view text, std::source_location where = std::source_location::current()) {
     auto tree = ReadModel(text);
     TTsmCompiler compiler;
-    try {
-        compiler.Compile(*tree);
-    } catch (const E& e) {
-        return WideToUtf8(e.Message());
-    }
-    return "";
+    return WideToUtf8(MessageOf<E>([&] { compiler.Compile(*tree); }, where));
 }
 
 // One line per dump node: indent, name, "#ID", then what sets the node

@@ -6,7 +6,7 @@
 #include "library/modelling/TsmCompiler.h"
 #include "library/modelling/streams/TsmSlicer.h"
 #include "library/script/TsScript.h"
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 #include "support/Strings.h"
 #include "tests/script/ScriptTestUtil.h"
 

@@ -6,8 +6,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "library/text/TsStreamers.h"
+#include "library/text/TsNativeReader.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 namespace ts::test {
 
@@ -16,23 +17,15 @@ inline std::unique_ptr<TTsTreeNode> ReadModel(const std::string& text, std::u16s
     return streamer.Read(std::make_unique<TStringStream>(text), source);
 }
 
-// The reader's message for a text that must fail, or a note that it did not.
-inline WideString ReasonOf(const std::string& text) {
-    try {
-        ReadModel(text);
-    } catch (const ETsBadTextStreaming& e) {
-        return e.Reason;
-    }
-    return u"<read without error>";
+// The reader's reason and message for a text that must fail; empty, with
+// the test failed, when it reads.
+inline WideString ReasonOf(const std::string& text, std::source_location where = std::source_location::current()) {
+    std::optional<ETsBadTextStreaming> e = ThrownError<ETsBadTextStreaming>([&] { ReadModel(text); }, where);
+    return e ? e->Reason : WideString();
 }
 
-inline WideString MessageOf(const std::string& text) {
-    try {
-        ReadModel(text);
-    } catch (const ETsBadTextStreaming& e) {
-        return e.Message();
-    }
-    return u"<read without error>";
+inline WideString MessageOf(const std::string& text, std::source_location where = std::source_location::current()) {
+    return MessageOf<ETsBadTextStreaming>([&] { ReadModel(text); }, where);
 }
 
 // A string property's text, or "<none>" when it is absent.

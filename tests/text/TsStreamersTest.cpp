@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ReaderTestUtil.h"
+#include "library/text/TsNativeReader.h"
 #include "library/text/TsStreamers.h"
 #include "support/Resources.h"
 
@@ -99,6 +100,25 @@ TEST(Streamers, LineBreakDetection) {
     EXPECT_EQ(TTsTextStreamer::DetectLineBreak(u"\nab"), u"\n");
     EXPECT_EQ(TTsTextStreamer::DetectLineBreak(u"\nab\rc"), u"\r");
     EXPECT_EQ(TTsTextStreamer::DetectLineBreak(u"\r\nab"), u"\r\n");
+
+    // A stream's rest answers by the same rule, also where a break spans
+    // two of its reads, and is left where it was.
+    const std::string padding(4095, 'x');
+    const std::pair<std::string, std::u16string_view> streams[] = {{"a\r\nb\nc", u"\r\n"},
+                                                                   {"a\nb\r\nc", u"\n"},
+                                                                   {"a\rb", u"\r"},
+                                                                   {"", u"\n"},
+                                                                   {"\nab\rc", u"\r"},
+                                                                   {padding + "\r\nb", u"\r\n"},
+                                                                   {padding + "\n\r", u"\n"},
+                                                                   {"y" + padding + "\r", u"\r"},
+                                                                   {"\r" + padding + "\r\n", u"\r\n"}};
+    for (const auto& [bytes, expected] : streams) {
+        TStringStream stream("<<" + bytes);
+        stream.Seek(2, TSeekOrigin::soBeginning);
+        EXPECT_EQ(TTsTextStreamer::DetectLineBreak(stream), expected) << bytes.size() << " bytes";
+        EXPECT_EQ(stream.Position(), 2);
+    }
 
     // All three breaks give the same tree; so does a text that starts with its only LF.
     for (const char* text : {"a\r\n  b\r\n\r\nc", "a\n  b\n\nc", "a\r  b\r\rc", "\na\n  b\n\nc"}) {

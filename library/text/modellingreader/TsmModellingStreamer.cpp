@@ -53,14 +53,7 @@ void TTsmModellingStreamer::ReadLineElement(const TTsTreeNode& line) {
     p.Level = static_cast<int32_t>(TextOf(line, u"indent", u"innerGlobal").size() / 2);
 
     auto has = [&line](std::u16string_view name) { return line.FirstChild(name) != nullptr; };
-    p.IsResetter = has(u"isResetter");
-    p.IsOptional = has(u"isOptional");
-    p.IsTentative = has(u"isTentative");
-    p.IsOnce = has(u"isOnce");
-    p.IsOffContext = has(u"isOffContext");
-    p.IsInheriting = has(u"isInheriting");
-    p.IsPrepending = has(u"isPrepending");
-    p.IsNonConsuming = has(u"isNonConsuming");
+    for (const TTsModelFlagInfo& f : ModelFlags) p.*f.Member = has(f.Element);
     // An off-context item inherits unless "@" is written.
     if (p.IsOffContext) p.IsInheriting = !p.IsInheriting;
 

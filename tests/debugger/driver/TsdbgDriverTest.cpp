@@ -9,6 +9,7 @@
 #include "debugger/driver/TsdbgSource.h"
 #include "debugger/driver/TsdbgTreeLines.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 using namespace ts;
 
@@ -80,13 +81,8 @@ TEST(TsdbgThread, TerminateStopsACooperativeBodyWithTheGivenCode) {
 TEST(TsdbgDriver, PhaseIndexRules) {
     TCompileDriver d;
     d.Source = u"kept";
-    auto message = [&](int index) {
-        try {
-            d.StartCompile(u"a", index);
-        } catch (const EInvalidArgument& e) {
-            return e.Message();
-        }
-        return WideString(u"no error");
+    auto message = [&](int index, std::source_location where = std::source_location::current()) {
+        return test::MessageOf<EInvalidArgument>([&] { d.StartCompile(u"a", index); }, where);
     };
     EXPECT_EQ(message(3), u"Wrong LastPhase index 3.");
     EXPECT_EQ(message(-1), u"Wrong LastPhase index 255.");  // an unselected list

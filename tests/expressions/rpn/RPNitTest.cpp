@@ -4,8 +4,10 @@
 
 #include "library/expressions/rpn/RPNit.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 using namespace ts;
+using namespace ts::test;
 
 namespace {
 
@@ -22,21 +24,6 @@ double Num(std::u16string_view text) {
     TRpnScalar r = Eval(text);
     EXPECT_EQ(r.Kinds, RpnKind(valNum)) << WideToUtf8(text);
     return r.Num;
-}
-
-// Message of the exception E raised by fn; fails when none or another.
-template <class E, class Fn>
-WideString MessageOf(Fn&& fn) {
-    try {
-        fn();
-    } catch (const E& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "other exception: " << e.what();
-        return {};
-    }
-    ADD_FAILURE() << "no exception";
-    return {};
 }
 
 // Items of a compiled list as "c:5 c:-3 v:x o:Add".

@@ -3,20 +3,12 @@
 
 #include "library/modelling/merge/MmNodes.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 using namespace ts;
+using namespace ts::test;
 
 namespace {
-
-template <class E, class F>
-WideString ErrorOf(F f) {
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message();
-    }
-    return u"<no error>";
-}
 
 WideString Entries(const TMmIdList& l) {
     WideString s;
@@ -40,11 +32,11 @@ TEST(MmIdList, PacksIdsWithTagsAndRefusesWhatDoesNotFit) {
     l.Delete(1);
     EXPECT_EQ(Entries(l), u"3/1 9/0");
 
-    EXPECT_EQ(ErrorOf<EListError>([&] { l.Add(-1); }), u"TMmIdList cannot store ID = -1.");
-    EXPECT_EQ(ErrorOf<EListError>([&] { l.Insert(0, -1, 0); }), u"TMmIdList cannot store ID = -1.");
+    EXPECT_EQ(MessageOf<EListError>([&] { l.Add(-1); }), u"TMmIdList cannot store ID = -1.");
+    EXPECT_EQ(MessageOf<EListError>([&] { l.Insert(0, -1, 0); }), u"TMmIdList cannot store ID = -1.");
     // A 25-bit ID would come back as another node's ID.
-    EXPECT_EQ(ErrorOf<EListError>([&] { l.Add(TMmIdList::MaxID + 1); }), u"TMmIdList cannot store ID = 16777216.");
-    EXPECT_EQ(ErrorOf<EListError>([&] { l.Put(2, 1, 0); }), u"List index out of bounds (2).");
+    EXPECT_EQ(MessageOf<EListError>([&] { l.Add(TMmIdList::MaxID + 1); }), u"TMmIdList cannot store ID = 16777216.");
+    EXPECT_EQ(MessageOf<EListError>([&] { l.Put(2, 1, 0); }), u"List index out of bounds (2).");
     EXPECT_EQ(Entries(l), u"3/1 9/0");
     EXPECT_EQ(TMmIdList().MaxTag(), 0);
 }
@@ -80,7 +72,7 @@ TEST(MmIdList, MergeFromRenumbersTheOtherOrigins) {
     one.Add(500, 9);
     full.MergeFrom(one, false);
     EXPECT_EQ(full.Tag(254), 254);
-    EXPECT_EQ(ErrorOf<EOverflow>([&] { full.MergeFrom(one, false); }),
+    EXPECT_EQ(MessageOf<EOverflow>([&] { full.MergeFrom(one, false); }),
               u"Origins pool exhaused when merging two TMmIdList.");
     EXPECT_EQ(full.Count(), 255);
 }
@@ -94,12 +86,12 @@ TEST(MmList, SlotsKeepTheirIdsAndRefuseBadWrites) {
     EXPECT_EQ(c->ID, 2);
     EXPECT_EQ(list.Count(), 3);
 
-    EXPECT_EQ(ErrorOf<EListError>([&] { list.Put(0, std::make_unique<TMmNode>()); }),
+    EXPECT_EQ(MessageOf<EListError>([&] { list.Put(0, std::make_unique<TMmNode>()); }),
               u"Cannot replace TMmNode at 0 in TMmList.");
-    EXPECT_EQ(ErrorOf<EListError>([&] { list.Put(1, nullptr); }), u"TMmList.Items[1] cannot be set to nil.");
+    EXPECT_EQ(MessageOf<EListError>([&] { list.Put(1, nullptr); }), u"TMmList.Items[1] cannot be set to nil.");
     auto stored = std::make_unique<TMmNode>();
     stored->ID = 5;
-    EXPECT_EQ(ErrorOf<EListError>([&] { list.Put(1, std::move(stored)); }),
+    EXPECT_EQ(MessageOf<EListError>([&] { list.Put(1, std::move(stored)); }),
               u"TMmNode must be unassigned (ID = -1) before writing to TMmList.Items[1].");
     auto assigned = std::make_unique<TMmNode>();
     assigned->ID = 0;
@@ -118,19 +110,19 @@ TEST(MmList, SlotsKeepTheirIdsAndRefuseBadWrites) {
     EXPECT_THROW(list.Items(2), EListError);
 
     TMmList strict(false);
-    EXPECT_EQ(ErrorOf<EListError>([&] { strict.Add(nullptr); }), u"TMmList.Items[0] cannot be set to nil.");
+    EXPECT_EQ(MessageOf<EListError>([&] { strict.Add(nullptr); }), u"TMmList.Items[0] cannot be set to nil.");
     EXPECT_EQ(strict.Count(), 0);
     strict.Add(std::make_unique<TMmNode>());
-    EXPECT_EQ(ErrorOf<EListError>([&] { strict.Delete(0); }),
+    EXPECT_EQ(MessageOf<EListError>([&] { strict.Delete(0); }),
               u"Cannot delete item 0 because TMmList doesn't accept nil.");
 }
 
 TEST(MmIdStack, BoundedBothWays) {
     TMmIdStack s;
     EXPECT_EQ(s.Top(), -1);
-    EXPECT_EQ(ErrorOf<EListError>([&] { s.Pop(); }), u"Broken TMmIdStack.");
+    EXPECT_EQ(MessageOf<EListError>([&] { s.Pop(); }), u"Broken TMmIdStack.");
     for (int i = 0; i < TMmIdStack::MaxDepth; ++i) s.Push(i);
-    EXPECT_EQ(ErrorOf<EListError>([&] { s.Push(1); }), u"Too deep TMmIdStack.");
+    EXPECT_EQ(MessageOf<EListError>([&] { s.Push(1); }), u"Too deep TMmIdStack.");
     EXPECT_EQ(s.Top(), TMmIdStack::MaxDepth - 1);
     EXPECT_EQ(s.Pop(), TMmIdStack::MaxDepth - 1);
     EXPECT_EQ(s.Count(), TMmIdStack::MaxDepth - 1);

@@ -10,8 +10,10 @@
 
 #include "library/modelling/TsmNodes.h"
 #include "library/text/CanonicalModels.h"
+#include "library/text/TsNativeReader.h"
 #include "library/text/modellingreader/TsmModellingStreamer.h"
 #include "support/Strings.h"
+#include "tests/TestSupport.h"
 
 using namespace ts;
 using ::testing::HasSubstr;
@@ -169,22 +171,13 @@ std::string NodeOf(const TTsTreeNode& root) {
 }
 
 template <class E>
-std::string ModellingError(const std::string& text) {
-    try {
-        ReadModelling(text);
-    } catch (const E& e) {
-        return WideToUtf8(e.Message());
-    }
-    return "<no error>";
+std::string ModellingError(const std::string& text, std::source_location where = std::source_location::current()) {
+    return WideToUtf8(test::MessageOf<E>([&] { ReadModelling(text); }, where));
 }
 
-std::string NativeReason(const std::string& text) {
-    try {
-        ReadNative(text);
-    } catch (const ETsBadTextStreaming& e) {
-        return WideToUtf8(e.Reason);
-    }
-    return "<no error>";
+std::string NativeReason(const std::string& text, std::source_location where = std::source_location::current()) {
+    std::optional<ETsBadTextStreaming> e = test::ThrownError<ETsBadTextStreaming>([&] { ReadNative(text); }, where);
+    return e ? WideToUtf8(e->Reason) : std::string();
 }
 
 // Reads with a handler that collects the reports instead of ending the read.
