@@ -113,7 +113,7 @@ struct TTsmSpan {
 
 // A model node during one run. Props refers to the compiled record's
 // properties (the compiler outlives every run), so trying a node copies
-// nothing; children are rebuilt on each ModellNode.
+// nothing; its children are built once and reset on later runs.
 class TTsmNode : public TObject {
     TS_CLASS(TTsmNode)
 public:
