@@ -62,8 +62,8 @@ int RunCond(const TArgs& args) {
         // The condition's own result, and where the input stood after it.
         bool holds = false;
         int64_t after = offset;
-        compiler.OnModellingStep = [&](TTsmNode& node, int32_t kind, const TTsArg& value) {
-            if (kind != 1 || !node.ParentNode || node.ParentNode->ParentNode) return;
+        compiler.OnModellingStep = [&](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
+            if (kind != TTsmStepKind::Condition || !node.ParentNode || node.ParentNode->ParentNode) return;
             holds = value.AsObj() == nullptr;
             if (holds) after = compiler.InputStack.Top()->Position();
         };

@@ -68,7 +68,7 @@ public:
             if (c == '\n' || (c == '\r' && (i + 1 >= input.Bytes.size() || input.Bytes[i + 1] != '\n')))
                 lineStarts_.push_back(static_cast<int64_t>(i + 1));
         }
-        compiler.OnModellingStep = [this](TTsmNode& node, int32_t kind, const TTsArg& value) {
+        compiler.OnModellingStep = [this](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
             Step(node, kind, value);
         };
     }
@@ -90,8 +90,8 @@ private:
         return IntToStr(static_cast<int64_t>(it - lineStarts_.begin())) + u":" + IntToStr(column);
     }
 
-    void Step(TTsmNode& node, int32_t kind, const TTsArg& value) {
-        if (kind == 0 && value.AsInt() < 0) return;  // the "before" half of a try
+    void Step(TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
+        if (kind == TTsmStepKind::TryTest && value.AsInt() < 0) return;  // the "before" half of a try
         if (lines_ > limit_) return;
         if (lines_++ == limit_) {
             Err(u"... the trace stops after " + IntToStr(limit_) + u" lines (--trace-limit)\n");
@@ -103,30 +103,32 @@ private:
         const WideString name = node.Props.Name.empty() ? WideString(u"<unnamed>") : u"'" + node.Props.Name + u"'";
         const WideString where =
             node.Props.Source.Has(vkString) ? u" (" + TsmSourceText(node.Props.Source, nullptr) + u")" : WideString();
-        const auto* error = kind == 1 || kind == 2 ? dynamic_cast<const Exception*>(value.AsObj()) : nullptr;
+        const auto* error = kind == TTsmStepKind::Condition || kind == TTsmStepKind::Modelled
+                                ? dynamic_cast<const Exception*>(value.AsObj())
+                                : nullptr;
         switch (kind) {
-            case 0:
+            case TTsmStepKind::TryTest:
                 line += (value.AsInt() ? u"try " : u"skip ") + name + where;
                 if (node.Props.Cond.IsSet()) line += u" " + compiler_.ConditionText(node.Props.Cond);
                 break;
-            case 1:
+            case TTsmStepKind::Condition:
                 line += u"condition of " + name + (error ? u" did not match" : u" matched");
                 break;
-            case 2:
+            case TTsmStepKind::Modelled:
                 line += name + (error ? u" failed: " + HumaniseName(error->ClassName()) : WideString(u" succeeded"));
                 break;
-            case 3: {
+            case TTsmStepKind::ResultChosen: {
                 const auto* result = dynamic_cast<const TTsTreeNode*>(value.AsObj());
                 line += name + u" builds result node " +
                         (result ? (result->Name().empty() ? WideString(u"<unnamed>") : u"'" + result->Name() + u"'")
                                 : WideString(u"<none>"));
                 break;
             }
-            case 4:
+            case TTsmStepKind::Reset:
                 line += name + u" resets the count " + IntToStr(value.AsInt());
                 break;
             default:
-                line += name + u" step " + IntToStr(kind);
+                line += name + u" step " + IntToStr(static_cast<int32_t>(kind));
                 break;
         }
         Err(line + u" at " + Here() + u"\n");

@@ -17,8 +17,18 @@
 
 namespace ts {
 
+// The steps OnModellingStep reports; the numbers are those the event has
+// always carried, so listeners that print them keep their meaning.
+enum class TTsmStepKind : int32_t {
+    TryTest = 0,       // the child: -1 before its try test, then 0 or 1 (allowed)
+    Condition = 1,     // the child: the mismatch error or nil
+    Modelled = 2,      // the child: the error of its own modelling or nil
+    ResultChosen = 3,  // the node: its result tree node
+    Reset = 4,         // a resetter child: the parent's MatchCount before the reset
+};
+
 // (node, step kind, value) at each modelling step.
-using TTsmModellingStepEvent = std::function<void(TTsmNode& node, int32_t kind, const TTsArg& value)>;
+using TTsmModellingStepEvent = std::function<void(TTsmNode& node, TTsmStepKind kind, const TTsArg& value)>;
 
 class TTsmCompiler : public TTsObject {
     TS_CLASS(TTsmCompiler)

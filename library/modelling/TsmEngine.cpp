@@ -242,7 +242,7 @@ TTsmNode::~TTsmNode() = default;
 
 namespace {
 
-void Notify(TTsmNode& node, int32_t kind, const TTsArg& value) {
+void Notify(TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
     if (node.Compiler->OnModellingStep) node.Compiler->OnModellingStep(node, kind, value);
 }
 
@@ -408,9 +408,9 @@ public:
             ThrowIfCancelled();
             if (n_.CurrentChild >= count_) return NoChildMatched();
             TTsmNode& child = *n_.Children[static_cast<size_t>(n_.CurrentChild)];
-            if (watching_) Notify(child, 0, TTsArg(-1));
+            if (watching_) Notify(child, TTsmStepKind::TryTest, TTsArg(-1));
             const bool tryIt = CanTry(n_, child);
-            if (watching_) Notify(child, 0, TTsArg(tryIt ? 1 : 0));
+            if (watching_) Notify(child, TTsmStepKind::TryTest, TTsArg(tryIt ? 1 : 0));
             if (!tryIt) {
                 n_.CurrentChild += 1;
                 continue;
@@ -457,7 +457,7 @@ private:
             error = ConditionMismatch(child, outcome, in, p);
             return false;
         }
-        if (watching_) Notify(child, 1, TTsArg(nullptr));
+        if (watching_) Notify(child, TTsmStepKind::Condition, TTsArg(nullptr));
         error = ModelMatchedChild(child, in, p);
         const bool ok = !error;
         if (!ok && child.Props.IsTentative) error.reset();
@@ -473,7 +473,7 @@ private:
             e = std::make_unique<Exception>();
         else if (!forgiven || watching_)
             e = MismatchError(child, outcome, in, p);
-        if (watching_) Notify(child, 1, TTsArg(static_cast<TObject*>(e.get())));
+        if (watching_) Notify(child, TTsmStepKind::Condition, TTsArg(static_cast<TObject*>(e.get())));
         if (forgiven) e.reset();
         return e;
     }
@@ -484,7 +484,7 @@ private:
         const TTsmSpan condSpan{static_cast<int32_t>(p), static_cast<int32_t>(in.Position() - p), &in};
         if (child.Props.IsNonConsuming) in.Seek(p, TSeekOrigin::soBeginning);
         std::unique_ptr<Exception> e = child.ModellNode(n_.Result, condSpan);
-        if (watching_) Notify(child, 2, TTsArg(static_cast<TObject*>(e.get())));
+        if (watching_) Notify(child, TTsmStepKind::Modelled, TTsArg(static_cast<TObject*>(e.get())));
         return e;
     }
 
@@ -494,7 +494,7 @@ private:
     // to where the child left the input.
     void TakeSuccess(TTsmNode& child, TStream& in, int64_t p) {
         if (child.Props.IsResetter) {
-            if (watching_) Notify(child, 4, TTsArg(n_.MatchCount));
+            if (watching_) Notify(child, TTsmStepKind::Reset, TTsArg(n_.MatchCount));
             n_.MatchCount = -1;
             if (n_.ChildSummary.HasOnce)
                 for (auto& ch : n_.Children) ch->Tried = false;
@@ -692,7 +692,7 @@ void TTsmNode::CreateResultNode(TTsTreeNode* parentResult) {
     // ancestor) is shared with whoever made it: its spans are not this
     // node's to overwrite, nor is it this node's to free.
     OwnsResult = CreatedResult != nullptr || !parentResult;
-    Notify(*this, 3, TTsArg(static_cast<TObject*>(Result)));
+    Notify(*this, TTsmStepKind::ResultChosen, TTsArg(static_cast<TObject*>(Result)));
 }
 
 void TTsmNode::Finish(const Exception* error) {
@@ -742,7 +742,7 @@ void TTsmUserMessage::CreateResultNode(TTsTreeNode* parentResult) {
     CreatedResult = nullptr;
     Result = parentResult;
     OwnsResult = false;
-    Notify(*this, 3, TTsArg(static_cast<TObject*>(Result)));
+    Notify(*this, TTsmStepKind::ResultChosen, TTsArg(static_cast<TObject*>(Result)));
 }
 
 std::unique_ptr<Exception> TTsmUserMessage::ModellNode(TTsTreeNode* parentResult, const TTsmSpan& span) {

@@ -23,7 +23,7 @@ WideString Described(std::u16string_view name, std::u16string_view cond, std::u1
 
 TTsmFarthestFailure::TTsmFarthestFailure(TTsmCompiler& compiler)
     : compiler_(compiler), previous_(std::move(compiler.OnModellingStep)) {
-    compiler_.OnModellingStep = [this](TTsmNode& node, int32_t kind, const TTsArg& value) {
+    compiler_.OnModellingStep = [this](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
         Step(node, kind, value);
         if (previous_) previous_(node, kind, value);
     };
@@ -31,8 +31,8 @@ TTsmFarthestFailure::TTsmFarthestFailure(TTsmCompiler& compiler)
 
 TTsmFarthestFailure::~TTsmFarthestFailure() { compiler_.OnModellingStep = std::move(previous_); }
 
-void TTsmFarthestFailure::Step(TTsmNode& node, int32_t kind, const TTsArg& value) {
-    if (kind != 1) return;
+void TTsmFarthestFailure::Step(TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
+    if (kind != TTsmStepKind::Condition) return;
     const auto* mismatch = dynamic_cast<const ETsmMismatch*>(value.AsObj());
     if (!mismatch || mismatch->GlobalOffset < 0 || mismatch->GlobalOffset < Offset) return;
     if (mismatch->GlobalOffset > Offset) {

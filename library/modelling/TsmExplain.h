@@ -51,7 +51,7 @@ public:
     WideString ChainText() const;
 
 private:
-    void Step(TTsmNode& node, int32_t kind, const TTsArg& value);
+    void Step(TTsmNode& node, TTsmStepKind kind, const TTsArg& value);
 
     TTsmCompiler& compiler_;
     TTsmModellingStepEvent previous_;

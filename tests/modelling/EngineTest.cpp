@@ -271,13 +271,13 @@ TEST(Engine, FailedNodesFreeOnlyWhatTheyCreated) {
 TEST(Engine, ModellingSteps) {
     Engine e("\"a\" = a\n\"b\" = b\n", "b");
     std::vector<std::string> steps;
-    e.compiler().OnModellingStep = [&](TTsmNode& node, int32_t kind, const TTsArg& value) {
+    e.compiler().OnModellingStep = [&](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
         std::string v;
         if (value.Type() == vtInteger)
             v = std::to_string(value.AsInt());
         else
             v = value.AsObj() ? WideToUtf8(value.AsObj()->ClassName()) : "nil";
-        steps.push_back(WideToUtf8(node.Props.Name) + ":" + std::to_string(kind) + ":" + v);
+        steps.push_back(WideToUtf8(node.Props.Name) + ":" + std::to_string(static_cast<int32_t>(kind)) + ":" + v);
     };
     e.Run();
     EXPECT_EQ(steps, (std::vector<std::string>{":3:TTsmResultNode", "a:0:-1", "a:0:1", "a:1:ETsmConditionMismatch",
@@ -351,7 +351,7 @@ TEST(Engine, RunsThatCannotFinishEndInErrors) {
     cancelled.compiler().Limits.MaxIdleMatches = 1 << 30;
     TTsmCancelToken token = cancelled.compiler().CancelToken;
     int steps = 0;
-    cancelled.compiler().OnModellingStep = [&](TTsmNode&, int32_t, const TTsArg&) {
+    cancelled.compiler().OnModellingStep = [&](TTsmNode&, TTsmStepKind, const TTsArg&) {
         if (++steps == 1000) token.Cancel();
     };
     EXPECT_EQ(cancelled.RunError<ETsmCancelled>(), "Modelling was cancelled, input: @0 ; <eof>.");

@@ -82,7 +82,7 @@ TEST(Explain, NoProgressNamesTheChildThatMatchedNothing) {
 TEST(Explain, FarthestFailureListsWhatWasExpectedThere) {
     ExplainRun bad(kPairs, "a=1\nbb 2\n");
     int earlier = 0;
-    bad.model.compiler->OnModellingStep = [&](TTsmNode&, int32_t, const TTsArg&) { ++earlier; };
+    bad.model.compiler->OnModellingStep = [&](TTsmNode&, TTsmStepKind, const TTsArg&) { ++earlier; };
     {
         TTsmFarthestFailure farthest(*bad.model.compiler);
         EXPECT_EQ(bad.ErrorOffset(), 6);
