@@ -219,6 +219,28 @@ void TTsmTextStreamer::DoRead() {
     TTsLineStreamer::DoRead();
 }
 
+void TTsmTextStreamer::ParseText(std::u16string_view text) {
+    CheckLineLengths(text);
+    TTsLineStreamer::ParseText(text);
+}
+
+void TTsmTextStreamer::CheckLineLengths(std::u16string_view text) {
+    int32_t index = 0;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find_first_of(u"\r\n", pos);
+        if (end == std::u16string_view::npos) end = text.size();
+        if (end - pos > MaxLineLength) {
+            lineIndex_ = index;
+            line_.assign(text.substr(pos, 40));
+            Fail(Format(u"line too long - %d characters, at most %d", {end - pos, MaxLineLength}));
+        }
+        if (end < text.size() && text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n') ++end;
+        pos = end + 1;
+        ++index;
+    }
+}
+
 TTsTreeNode& TTsmTextStreamer::BuildNode() {
     TTsStreamingProps& p = Props;
     if (p.Level < 0 || p.Level > MaxModelLevel) Fail(u"wrong indentation - " + IntToStr(p.Level));

@@ -165,9 +165,19 @@ class TTsmTextStreamer : public TTsLineStreamer {
 public:
     using TTsLineStreamer::TTsLineStreamer;
 
+    // Longest model line, in characters. A line is a handful of items and
+    // its longest, a condition, is bounded at the same length itself; the
+    // bound keeps a line without breaks from costing a reader without end.
+    static constexpr size_t MaxLineLength = 65536;
+
 protected:
     // Starts from a new unnamed root at level -1.
     void DoRead() override;
+    void ParseText(std::u16string_view text) override;
+    // Fails on the first line longer than MaxLineLength. Lines end at LF, CR
+    // LF or a lone CR, whatever break the reader cuts at, so both readers
+    // refuse the same texts.
+    void CheckLineLengths(std::u16string_view text);
     // Adds the node for Props under the right parent and writes its properties.
     TTsTreeNode& BuildNode();
 

@@ -118,6 +118,9 @@ void TTsmModellingStreamer::DoRead() {
     prevLevel_ = -1;
     TStream& in = *Stream();
     in.Seek(StartPos(), TSeekOrigin::soBeginning);
+    // The same bound on lines as the native reader's, before any modelling.
+    CheckLineLengths(BytesToWide(Options.Codepage, in.ReadToEnd()));
+    in.Seek(StartPos(), TSeekOrigin::soBeginning);
 
     TCanonicalModel model(u"Model");
     model->Options = Options;

@@ -368,3 +368,24 @@ TEST(ModellingReader, ArbitraryTextEndsInAReadOrAnError) {
     }
     EXPECT_GT(errors, 0);
 }
+
+TEST(ModellingReader, BothReadersBoundTheLineLengthAlike) {
+    const size_t max = TTsmTextStreamer::MaxLineLength;
+    auto model = [](size_t commentLength, const std::string& lineBreak) {
+        return "a = x" + lineBreak + ";" + std::string(commentLength - 1, 'c') + lineBreak + "b = y" + lineBreak;
+    };
+    for (const std::string lineBreak : {"\n", "\r\n", "\r"}) {
+        SCOPED_TRACE(testing::PrintToString(lineBreak));
+        const std::string atLimit = model(max, lineBreak);
+        EXPECT_EQ(Dump(*ReadModelling(atLimit)), Dump(*ReadNative(atLimit)));
+        EXPECT_EQ(ReadNative(atLimit)->ChildCount(), 2);
+
+        const std::string past = model(max + 1, lineBreak);
+        for (auto read : {&ReadNative, +[](const std::string& t) { return ReadModelling(t); }}) {
+            std::optional<ETsBadTextStreaming> e = test::ThrownError<ETsBadTextStreaming>([&] { read(past); });
+            ASSERT_TRUE(e);
+            EXPECT_EQ(e->Reason, u"line too long - 65537 characters, at most 65536");
+            EXPECT_EQ(e->LineNumber, 2);
+        }
+    }
+}
