@@ -3,7 +3,7 @@
 // Two kinds of case:
 //  - examples/NAME.dump beside a model or script examples/NAME: the example
 //    must pass `tessarine check examples/NAME examples/NAME.dump`.
-//  - tests/cli/fixtures/CASE.args: the exit code on the first line
+//  - tests/cli/fixtures/CASE.args (and tests/cli/golden/): the exit code on the first line
 //    ("exit N"), then one argument per line (paths relative to the
 //    repository root, where the command runs). CASE.out holds the expected
 //    stdout; CASE.err, when present, the expected stderr; CASE.in, when
@@ -109,21 +109,25 @@ std::vector<CliCase> Cases() {
         c.UpdateFrom = model;
         cases.push_back(c);
     }
-    for (const auto& e : fs::directory_iterator(kRoot / "tests/cli/fixtures")) {
-        const fs::path p = e.path();
-        if (p.extension() != ".args") continue;
-        std::ifstream f(p);
-        CliCase c;
-        c.Name = p.stem().string();
-        std::string line;
-        std::getline(f, line);
-        if (line.rfind("exit ", 0) == 0) c.Exit = std::stoi(line.substr(5));
-        while (std::getline(f, line)) c.Args.push_back(line);
-        c.Out = fs::path(p).replace_extension(".out");
-        if (fs::exists(fs::path(p).replace_extension(".err"))) c.Err = fs::path(p).replace_extension(".err");
-        if (fs::exists(fs::path(p).replace_extension(".in"))) c.In = fs::path(p).replace_extension(".in");
-        cases.push_back(c);
-    }
+    // golden/ holds the --json outputs of reading and running every example
+    // and a generated corpus (scripts/record-golden.sh), recorded before the
+    // engine's internals were rebuilt: what users see must not move.
+    for (const auto& [folder, prefix] : {std::pair{"tests/cli/fixtures", ""}, std::pair{"tests/cli/golden", "golden_"}})
+        for (const auto& e : fs::directory_iterator(kRoot / folder)) {
+            const fs::path p = e.path();
+            if (p.extension() != ".args") continue;
+            std::ifstream f(p);
+            CliCase c;
+            c.Name = prefix + p.stem().string();
+            std::string line;
+            std::getline(f, line);
+            if (line.rfind("exit ", 0) == 0) c.Exit = std::stoi(line.substr(5));
+            while (std::getline(f, line)) c.Args.push_back(line);
+            c.Out = fs::path(p).replace_extension(".out");
+            if (fs::exists(fs::path(p).replace_extension(".err"))) c.Err = fs::path(p).replace_extension(".err");
+            if (fs::exists(fs::path(p).replace_extension(".in"))) c.In = fs::path(p).replace_extension(".in");
+            cases.push_back(c);
+        }
     std::sort(cases.begin(), cases.end(), [](const CliCase& a, const CliCase& b) { return a.Name < b.Name; });
     for (CliCase& c : cases)
         std::replace_if(
