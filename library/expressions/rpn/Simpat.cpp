@@ -305,6 +305,9 @@ class TChoiceParser {
 public:
     explicit TChoiceParser(std::string_view s) : s_(s), n_(s.size()) {}
 
+    // Characters examined so far, each look at one counted.
+    size_t Steps() const { return steps_; }
+
     std::unique_ptr<TSimpatItemList> Run() {
         auto list = std::make_unique<TSimpatItemList>();
         auto& items = list->Items();
@@ -369,7 +372,10 @@ public:
     }
 
 private:
-    unsigned char At(size_t i) const { return static_cast<unsigned char>(s_[i]); }
+    unsigned char At(size_t i) const {
+        ++steps_;
+        return static_cast<unsigned char>(s_[i]);
+    }
 
     static std::unique_ptr<TSimpatItem> ClassItem(const TSimpatRangeBytes& u) {
         if (u.IsSingleByte()) return std::make_unique<TSimpatStr>(RawByteString(1, static_cast<char>(u.FirstByte())));
@@ -433,6 +439,11 @@ private:
 
     // A bracketed set at pos; on success end is just after the "]".
     bool ReadSet(size_t pos, size_t& end, TSimpatRangeBytes& out) const {
+        // Where a set closes depends only on the text after its "[": the first
+        // "]" not written "\]". So once a set has run off the end, every later
+        // one would too, and rescanning for each would make a row of "[" cost
+        // the square of its length.
+        if (pos + 1 >= unclosedFrom_) return false;
         size_t j = pos + 1;
         bool negated = false;
         if (j < n_ && At(j) == '^') {
@@ -472,7 +483,11 @@ private:
                 }
             }
         }
-        if (j >= n_ || At(j) != ']' || !any) return false;
+        if (j >= n_ || At(j) != ']') {
+            unclosedFrom_ = pos + 1;
+            return false;
+        }
+        if (!any) return false;
         if (pending >= 0) set.Set('-');
         if (negated) set.Invert();
         out = set;
@@ -498,11 +513,23 @@ private:
 
     std::string_view s_;
     size_t n_;
+    mutable size_t unclosedFrom_ = SIZE_MAX;  // no set starting at or after it closes
+    mutable size_t steps_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<TSimpatItemList> ParseSimpatChoice(std::string_view choice) { return TChoiceParser(choice).Run(); }
+std::unique_ptr<TSimpatItemList> ParseSimpatChoice(std::string_view choice) {
+    size_t steps = 0;
+    return ParseSimpatChoice(choice, steps);
+}
+
+std::unique_ptr<TSimpatItemList> ParseSimpatChoice(std::string_view choice, size_t& steps) {
+    TChoiceParser parser(choice);
+    std::unique_ptr<TSimpatItemList> list = parser.Run();
+    steps = parser.Steps();
+    return list;
+}
 
 // ---------------------------------------------------------------- cache
 

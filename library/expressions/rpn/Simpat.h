@@ -214,6 +214,10 @@ private:
 
 // Parses one choice text (already trimmed, "||" already made "|").
 std::unique_ptr<TSimpatItemList> ParseSimpatChoice(std::string_view choice);
+// The same, and steps is set to the characters the parser examined (each
+// look counted): a measure of the parse's work that does not depend on the
+// machine.
+std::unique_ptr<TSimpatItemList> ParseSimpatChoice(std::string_view choice, size_t& steps);
 
 // ---------------------------------------------------------------- choices and patterns
 

@@ -177,6 +177,29 @@ TEST(Simpat, SetsAndEscapes) {
     EXPECT_EQ(Consumed(u"\u00e9+", "\xc3\xa9\xc3\xa9x"), 4);
 }
 
+// A "[" that never closes is literal; finding that out must not rescan the
+// rest of the choice for every such "[".
+TEST(Simpat, UnclosedSetsAreParsedInOnePass) {
+    for (size_t n : {size_t{1000}, size_t{16384}}) {
+        for (const char* tail : {"", "x", "a]"}) {
+            const std::string choice = std::string(n, '[') + tail;
+            size_t steps = 0;
+            auto items = ParseSimpatChoice(choice, steps);
+            EXPECT_LE(steps, 8 * choice.size()) << n << " " << tail;
+            // A closing "]" makes the first "[" a set of the rest.
+            EXPECT_EQ(items->Dump(), std::strcmp(tail, "a]") == 0 ? "[ 5B 61]" : "'" + choice + "'");
+        }
+    }
+    // What an unclosed or empty set means is unchanged by where it stands.
+    EXPECT_EQ(Dump(u"[][a]"), "'[]' [ 61]");
+    EXPECT_EQ(Dump(u"[^][^a]"), "'[^]' [^ 61]");
+    EXPECT_EQ(Dump(u"[a [b]"), "[ 20 5B 61-62]");
+    EXPECT_EQ(Dump(u"[a\\] [b"), "'[a\\x5C][b'");
+    EXPECT_EQ(Dump(u"[a\\]]"), "[ 5D 61]");
+    EXPECT_EQ(Dump(u"[x [y [z\\x4"), "'[x[y[z\\x5Cx4'");
+    EXPECT_EQ(Consumed(u"[ab [c [\\]]+", "c[]ab"), 5);
+}
+
 TEST(Simpat, StreamsAreReadInBlocks) {
     // A file is such a stream: one read per byte would be one system call
     // per byte of input.
