@@ -40,7 +40,7 @@ void NativeReaderNesting(benchmark::State& state) {
         benchmark::DoNotOptimize(root.get());
     }
 }
-BENCHMARK(NativeReaderNesting)->Arg(250)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(NativeReaderNesting)->Arg(250)->Arg(500)->Arg(1000)->MinTime(0.2)->Unit(benchmark::kMillisecond);
 
 void ModellingReaderNesting(benchmark::State& state) {
     const std::string text = IndentedModel(Size(state));
@@ -49,7 +49,7 @@ void ModellingReaderNesting(benchmark::State& state) {
         benchmark::DoNotOptimize(root.get());
     }
 }
-BENCHMARK(ModellingReaderNesting)->Arg(250)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ModellingReaderNesting)->Arg(250)->Arg(500)->Arg(1000)->MinTime(0.2)->Unit(benchmark::kMillisecond);
 
 // Input: one choice of N "[" characters, none of them closed, parsed afresh
 // (the cache would parse it only once).
@@ -57,7 +57,7 @@ void SimpatUnclosedSets(benchmark::State& state) {
     const std::string choice(static_cast<size_t>(Size(state)), '[');
     for (auto _ : state) benchmark::DoNotOptimize(ParseSimpatChoice(choice));
 }
-BENCHMARK(SimpatUnclosedSets)->Arg(4096)->Arg(8192)->Arg(16384)->Unit(benchmark::kMicrosecond);
+BENCHMARK(SimpatUnclosedSets)->Arg(4096)->Arg(8192)->Arg(16384)->MinTime(0.2)->Unit(benchmark::kMicrosecond);
 
 // Input: a pattern of N one-letter choices "a|a|...|b" matched against "b":
 // every choice is split, looked up in the cache and tried.
@@ -71,7 +71,7 @@ void SimpatManyChoices(benchmark::State& state) {
         benchmark::DoNotOptimize(MatchSimplePattern(pattern, input, "\n"));
     }
 }
-BENCHMARK(SimpatManyChoices)->Arg(1000)->Arg(2000)->Arg(4000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(SimpatManyChoices)->Arg(1000)->Arg(2000)->Arg(4000)->MinTime(0.2)->Unit(benchmark::kMicrosecond);
 
 // Evaluates an expression condition of the text once per iteration, parsed
 // afresh (the RPN compile cache emptied), at an empty node.
@@ -100,7 +100,7 @@ void RpnDeepStack(benchmark::State& state) {
     for (int i = 1; i < n; ++i) text += u" +";
     RunExpression(state, text + u" 0 >");
 }
-BENCHMARK(RpnDeepStack)->Arg(2000)->Arg(4000)->Arg(8000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(RpnDeepStack)->Arg(2000)->Arg(4000)->Arg(8000)->MinTime(0.2)->Unit(benchmark::kMicrosecond);
 
 // Input: the condition "? 1 1 + 1 + ... 0 >" of N terms, each operator right
 // after its operand: a long text over a shallow stack.
@@ -109,7 +109,7 @@ void ConditionLongExpression(benchmark::State& state) {
     for (int i = 1; i < Size(state); ++i) text += u" 1 +";
     RunExpression(state, text + u" 0 >");
 }
-BENCHMARK(ConditionLongExpression)->Arg(2000)->Arg(4000)->Arg(8000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ConditionLongExpression)->Arg(2000)->Arg(4000)->Arg(8000)->MinTime(0.2)->Unit(benchmark::kMicrosecond);
 
 // Input: a script of N sections of two lines each, loaded through the
 // canonical script model.
@@ -123,7 +123,7 @@ void ScriptManySections(benchmark::State& state) {
         benchmark::DoNotOptimize(script.SectionCount());
     }
 }
-BENCHMARK(ScriptManySections)->Arg(500)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ScriptManySections)->Arg(500)->Arg(1000)->Arg(2000)->MinTime(0.2)->Unit(benchmark::kMillisecond);
 
 // Input: N defined nodes under one root, each merging the next one (n0 + n1,
 // n1 + n2, ...): every merge needs the next merged first, N levels deep
@@ -148,7 +148,7 @@ void MergeChain(benchmark::State& state) {
         benchmark::DoNotOptimize(m.Merged.Count());
     }
 }
-BENCHMARK(MergeChain)->Arg(500)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(MergeChain)->Arg(500)->Arg(1000)->Arg(2000)->MinTime(0.2)->Unit(benchmark::kMillisecond);
 
 // Input: a six-line model whose merge sits inside the definition it merges,
 // so that every copy opens a level and holds the merge again. Merging ends
@@ -165,7 +165,7 @@ void MergeKeepsOpeningLevels(benchmark::State& state) {
         }
     }
 }
-BENCHMARK(MergeKeepsOpeningLevels)->Unit(benchmark::kMillisecond);
+BENCHMARK(MergeKeepsOpeningLevels)->MinTime(0.2)->Unit(benchmark::kMillisecond);
 
 // Input: N bytes of "(" then N of ")", modelled by a node that calls itself
 // once per "(": 2N + 2 model nodes nested inside each other (the engine
@@ -183,6 +183,6 @@ void EngineNesting(benchmark::State& state) {
         benchmark::DoNotOptimize(result.get());
     }
 }
-BENCHMARK(EngineNesting)->Arg(120)->Arg(240)->Arg(480)->Unit(benchmark::kMillisecond);
+BENCHMARK(EngineNesting)->Arg(120)->Arg(240)->Arg(480)->MinTime(0.2)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -604,6 +604,7 @@ void TTsExpression::CallFunction(const WideString& name, TRpnScalar& value) {
 
 TTsTreeNode* TTsExpression::FindNode(const WideString& path) {
     if (NodeFinder) {
+        if (PrepareFinder) PrepareFinder();
         NodeFinder->Rewind(path, BaseNode);
         return NodeFinder->Next();
     }

@@ -315,6 +315,9 @@ public:
     TTsExpressionResult ExpressionResult;
     TTsExprModelNode* ModelNode = nullptr;  // borrowed; set during modelling
     TTsNodeFinder* NodeFinder = nullptr;    // borrowed; resolves references during modelling
+    // Called before NodeFinder resolves a reference: the owner fills in what
+    // the finder needs then, rather than before every evaluation.
+    std::function<void()> PrepareFinder;
     TTsOptions Options;
 
     // The evaluator of the last evaluation; nil before the first. Evaluating

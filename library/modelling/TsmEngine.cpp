@@ -287,11 +287,13 @@ void SetSpan(TTsmNode& node, const TTsmSpan& span, std::u16string_view name, std
 
 // The MatchCounts of the node's parent, grandparent, ... below the root:
 // N is the first, the finder's Stack the rest.
-void LoadCounters(TTsNodeFormulaFinder& finder, const TTsmNode& node) {
+void LoadCounters(TTsmRunState& rs, const TTsmNode& node) {
+    TTsNodeFormulaFinder& finder = rs.Finder;
     finder.Stack.clear();
     finder.N = 0;
     bool first = true;
     for (const TTsmNode* a = node.ParentNode; a && a->ParentNode; a = a->ParentNode) {
+        ++rs.CounterLoads;
         if (first)
             finder.N = a->MatchCount;
         else
@@ -338,6 +340,9 @@ TTsCondExpression& ConditionObject(TTsmCompiler& c, TTsmNode& child) {
         if (auto* pre = dynamic_cast<TTsPrecompiledCondExpr*>(e.get())) pre->SetItems(cond.Items);
     e->Options = rs.Options;
     e->NodeFinder = &rs.Finder;
+    // The counters take a walk over every enclosing level: only a condition
+    // that resolves a reference needs them, and most never do.
+    e->PrepareFinder = [&rs] { LoadCounters(rs, *rs.ExprNode.Node); };
     e->ModelNode = &rs.ExprNode;
     e->SetFunctions(c.Functions.get());
     TTsCondExpression& ref = *e;
@@ -359,7 +364,6 @@ TCondOutcome TestCondition(TTsmNode& parent, TTsmNode& child, TStream& in) {
     e.BaseNode = child.Result ? child.Result : parent.Result;
     e.Stream = &in;
     rs.ExprNode.Node = &child;
-    LoadCounters(rs.Finder, child);
     const TTsValue v = e.EvaluateValue();
     if (!v.Has(vkBool))
         throw At(ETsmBadConditionResultType(&child,
@@ -675,7 +679,7 @@ void TTsmNode::CreateResultNode(TTsTreeNode* parentResult) {
             // A plain name always appends a child: no need to parse it as a path.
             Result = parentResult->AddChild(Props.Path);
         } else {
-            LoadCounters(rs.Finder, *this);
+            LoadCounters(rs, *this);
             rs.Finder.Rewind(Props.Path, parentResult);
             Result = rs.Finder.Make();
         }

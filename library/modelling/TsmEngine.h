@@ -120,6 +120,7 @@ struct TTsmRunState {
     int32_t Depth = 0;        // nodes being modelled inside each other
     TTsmExprModelNode ExprNode;
     TTsNodeFormulaFinder Finder;
+    int64_t CounterLoads = 0;  // enclosing levels walked to load Finder's counters
     // Condition objects by node ID, made on first use.
     std::vector<std::unique_ptr<TTsCondExpression>> Conditions;
     // By node ID: 0 not looked at, 1 the path is one plain name, 2 it needs the finder.

@@ -364,6 +364,29 @@ TEST(Engine, RunsThatCannotFinishEndInErrors) {
     EXPECT_THROW(cancelled.Run(), ETsmNoProgress);
 }
 
+// The counters a selector formula reads ("n", ".n", ...) take a walk over
+// every enclosing level: only a condition that resolves a node reference
+// loads them, else N nested levels would cost N * N.
+TEST(Engine, ConditionsLoadCountersOnlyWhenTheyReferToNodes) {
+    const char* nest = "(nest)\n  \"n\" = (\n    .^ nest\n    . = )\nnest\n";
+    auto walked = [](Engine& e) {
+        int64_t loads = -1;
+        e.compiler().OnModellingStep = [&](TTsmNode& node, int32_t, const TTsArg&) {
+            loads = node.Compiler->RunState->CounterLoads;
+        };
+        e.Run();
+        return loads;
+    };
+    Engine plain(nest, std::string(200, '(') + std::string(200, ')'));
+    EXPECT_EQ(walked(plain), 0);
+
+    // A reference still sees the counters of every level it stands in, as a
+    // failed one reports them: n, then one per enclosing level.
+    const char* referring = "\"a\" = (\n  \"g\" = (\n    \"b\" = (\n      \"d\" ? zz[n]$inner 'x' =\n";
+    Engine failed(referring, "(((x");
+    EXPECT_THAT(failed.RunError<ETsExprNoNode>(), HasSubstr("referenced in RPN expression (n = 0, .0, ..0) "));
+}
+
 namespace ts {
 namespace {
 

@@ -186,6 +186,31 @@ TEST(TsmCompiler, CollapsedReferencesShowAsMarkers) {
               "        *2 inh {= b}\n");
 }
 
+// A merge inside the definition it merges copies the copy it sits in, once
+// more on every level: merging ends at the generations limit and names the
+// line whose merge keeps going, rather than running on to the ID stack's
+// depth at a cost that grows with its square.
+TEST(TsmCompiler, MergesThatKeepOpeningLevelsEndEarly) {
+    const char* model =
+        "c = c\n"
+        "  a = a\n"
+        "    @c\n"
+        "      (c)\n"
+        "        (c)\n"
+        "        c + c = c\n";
+    auto tree = ReadModel(model);
+    TTsmCompiler compiler;
+    try {
+        compiler.Compile(*tree);
+        ADD_FAILURE() << "a merge without end compiled";
+    } catch (const EMergeMachine& e) {
+        // Seven nodes with the root: 4 * 7 + 64 generations.
+        EXPECT_EQ(e.Message(),
+                  u"Merging would copy a node through more than 92 generations of copies; the model's merges keep "
+                  u"opening levels. Node: <StringStream>:6");
+    }
+}
+
 TEST(TsmCompiler, DeepModelsEndInAnErrorOrCompile) {
     // Loading and dumping do not recurse; merging stops at its stack's depth.
     auto build = [](int depth) {

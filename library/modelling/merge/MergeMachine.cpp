@@ -145,6 +145,9 @@ void TMergeMachine::Merge() {
     for (int i = 0; i < n && chainsArePrefixes_; ++i) chainsArePrefixes_ = Defined[i].CopiedFrom.IsEmpty();
     mergedLimit_ = MaxMergedNodes > 0 ? MaxMergedNodes : std::max(1 << 18, n > (1 << 24) / 64 ? 1 << 24 : 64 * n);
     mergedLimit_ = std::min(mergedLimit_, TMmIdList::MaxID);
+    generationLimit_ = MaxCopyGenerations > 0
+                           ? MaxCopyGenerations
+                           : static_cast<int>(std::min<int64_t>(int64_t{4} * n + 64, TMmIdList::MaxID));
     Merged.Reserve(3 * n);
     for (int i = 0; i < n; ++i) Merged.Add(Defined[i].Clone())->DefinedChildren.Clear();
     for (int i = 0; i < n; ++i) {
@@ -565,8 +568,16 @@ void TMergeMachine::RaiseTooMany() const {
                         {mergedLimit_});
 }
 
+void TMergeMachine::RaiseTooManyGenerations() const {
+    throw EMergeMachine(this,
+                        u"Merging would copy a node through more than %d generations of copies; the model's merges "
+                        u"keep opening levels.",
+                        {generationLimit_});
+}
+
 TMmNode* TMergeMachine::CopyNode(const TMmNode& node) {
     CheckGrowth();
+    if (node.CopiedFrom.Count() >= generationLimit_) RaiseTooManyGenerations();
     chainEntries_ += node.CopiedFrom.Count() + 1;
     if (chainEntries_ > int64_t{16} * mergedLimit_)
         throw EMergeMachine(this,

@@ -136,6 +136,12 @@ public:
     // entries in all) the merge stops with an error instead of exhausting
     // memory. 0: 64 per defined node, at least 262,144.
     int MaxMergedNodes = 0;
+    // Each copy of a copy is one generation more. A finite model copies a
+    // node through at most about one generation per merge on its way; merges
+    // that keep opening levels copy on without end, each level costing more
+    // than the last. Beyond this many generations the merge stops with an
+    // error. 0: 4 per defined node, plus 64.
+    int MaxCopyGenerations = 0;
 
     // A new node passed to AddDefined; its ID is its index.
     TMmNode* CreateDefinedNode();
@@ -219,6 +225,7 @@ private:
         if (Merged.Count() >= mergedLimit_) RaiseTooMany();
     }
     [[noreturn, gnu::noinline]] void RaiseTooMany() const;
+    [[noreturn, gnu::noinline]] void RaiseTooManyGenerations() const;
 
     std::vector<std::unique_ptr<LevelIndex>> levelIndex_;
     std::vector<uint32_t> walkMarks_;
@@ -226,6 +233,7 @@ private:
     uint32_t walkEpoch_ = 0;
     bool chainsArePrefixes_ = false;
     int mergedLimit_ = TMmIdList::MaxID;
+    int generationLimit_ = TMmIdList::MaxID;
     int64_t chainEntries_ = 0;          // CopiedFrom entries of all copies made
     const char* stackLimit_ = nullptr;  // lowest frame address allowed while merging
 };

@@ -414,16 +414,59 @@ TEST(MergeMachine, RemoveUnusedKeepsAllReferencedOrReachable) {
 TEST(MergeMachine, ModelsThatExpandWithoutEndAreStopped) {
     // Each level of this recursion copies the last copy once more: copy
     // chains grow with depth, quadratically in all.
+    auto define = [](TMergeMachine& m) {
+        Model d{m};
+        TMmID p = d.Node(d.Node(d.Node(-1, u"c"), u"a"), u"c", "i");
+        p = d.Node(p, u"c", "o");
+        d.Node(p, u"c", "io");
+        d.Node(p, u"c", "", {}, {u"c"});
+    };
     TMergeMachine m;
     m.MaxMergedNodes = 1000;
-    Model d{m};
-    TMmID p = d.Node(d.Node(d.Node(-1, u"c"), u"a"), u"c", "i");
-    p = d.Node(p, u"c", "o");
-    d.Node(p, u"c", "io");
-    d.Node(p, u"c", "", {}, {u"c"});
+    m.MaxCopyGenerations = 1000;
+    define(m);
     EXPECT_EQ(MessageOf<EMergeMachine>([&] { m.Merge(); }),
               u"Merging would keep more than 16000 copy-chain entries; the model's merges expand too far.");
     EXPECT_LT(m.Merged.Count(), 1000);
+
+    // Under the default limits the copies of copies end it first: 6 defined
+    // nodes allow 4 * 6 + 64 generations.
+    TMergeMachine deep;
+    define(deep);
+    EXPECT_EQ(MessageOf<EMergeMachine>([&] { deep.Merge(); }),
+              u"Merging would copy a node through more than 88 generations of copies; the model's merges keep "
+              u"opening levels.");
+    EXPECT_LT(deep.Merged.Count(), 1000);
+}
+
+// A chain of merges n0 + n1, n1 + n2, ... copies the last node's child once
+// per merge: a chain of length L copies it through L generations.
+TEST(MergeMachine, CopyGenerationsAreBounded) {
+    auto chain = [](TMergeMachine& m, int length) {
+        Model d{m};
+        TMmID r = d.Node(-1, u"r");
+        for (int i = 0; i < length; ++i) d.Node(r, u"n" + IntToStr(i), "", {(u"n" + IntToStr(i + 1)).c_str()});
+        d.Node(d.Node(r, u"n" + IntToStr(length)), u"leaf");
+    };
+    TMergeMachine atLimit;
+    atLimit.MaxCopyGenerations = 5;
+    chain(atLimit, 5);
+    atLimit.Merge();
+    EXPECT_EQ(Names(atLimit, 1), u"leaf");
+    EXPECT_EQ(M(atLimit, M(atLimit, 1).Children.ID(0)).CopiedFrom.Count(), 5);
+
+    TMergeMachine onePast;
+    onePast.MaxCopyGenerations = 5;
+    chain(onePast, 6);
+    EXPECT_EQ(MessageOf<EMergeMachine>([&] { onePast.Merge(); }),
+              u"Merging would copy a node through more than 5 generations of copies; the model's merges keep opening "
+              u"levels.");
+
+    // The default grows with the model: every finite chain fits.
+    TMergeMachine long_;
+    chain(long_, 2000);
+    long_.Merge();
+    EXPECT_EQ(M(long_, M(long_, 1).Children.ID(0)).CopiedFrom.Count(), 2000);
 }
 
 TEST(MergeMachine, DeepModelsEndInAnErrorNotACrash) {
