@@ -371,7 +371,7 @@ TEST(Engine, ConditionsLoadCountersOnlyWhenTheyReferToNodes) {
     const char* nest = "(nest)\n  \"n\" = (\n    .^ nest\n    . = )\nnest\n";
     auto walked = [](Engine& e) {
         int64_t loads = -1;
-        e.compiler().OnModellingStep = [&](TTsmNode& node, int32_t, const TTsArg&) {
+        e.compiler().OnModellingStep = [&](TTsmNode& node, TTsmStepKind, const TTsArg&) {
             loads = node.Compiler->RunState->CounterLoads;
         };
         e.Run();
