@@ -70,8 +70,9 @@ struct TTsmLimits {
     // so this keeps a recursive model far from the end of a thread's stack.
     int32_t MaxDepth = 1000;
     // Successes of children in one node's loop, in a row, that leave the
-    // input where it was: such a loop would otherwise never end.
-    int32_t MaxIdleMatches = 100000;
+    // input where it was: such a loop would otherwise never end. Ten
+    // thousand is far past any real model and ends a stuck loop quickly.
+    int32_t MaxIdleMatches = 10000;
     // Result nodes a run may hold at once.
     int64_t MaxResultNodes = 100000000;
     // Bytes the process may grow by while a run lasts, so that a run too big

@@ -3,6 +3,7 @@
 // model, and the failures that leave a script empty.
 #include <gtest/gtest.h>
 
+#include "library/modelling/TsmEngine.h"
 #include "library/modelling/TsmNodes.h"
 #include "library/modelling/streams/TsmSlicer.h"
 #include "library/script/TsScript.h"
@@ -231,6 +232,21 @@ TEST(ScriptLoad, BrokenFilesFailAndLeaveNothing) {
     for (int i = 0; i < 1024; ++i) noise += static_cast<char>((i * 7919) & 0xFF);
     TMemoryStream in(noise);
     EXPECT_THROW(s.Load(in), ETessarine);
+    EXPECT_EQ(s.SectionCount(), 0);
+}
+
+// A file cut off inside a header leaves the script model's title loop
+// matching the end of the input without consuming it; that must end in the
+// no-progress error, quickly, and leave the script empty.
+TEST(ScriptLoad, HeaderCutOffInItsTitleEndsInTheNoProgressError) {
+    TTsScript s;
+    TMemoryStream in(RawByteString("Tessarine 0.79\n== Model ==\nm\n== Trees"));
+    try {
+        s.Load(in);
+        FAIL() << "a header without its closing '==' must not load";
+    } catch (const ETsmNoProgress& e) {
+        EXPECT_NE(e.Message().find(u"matched 10000 times in a row"), WideString::npos) << WideToUtf8(e.Message());
+    }
     EXPECT_EQ(s.SectionCount(), 0);
 }
 
