@@ -1,10 +1,14 @@
 // What every benchmark shares: the size of its input, shrunk for the smoke
-// run that only checks that each benchmark still builds and runs.
+// run that only checks that each benchmark still builds and runs, and the
+// heap in use, by which a benchmark reports what a tree costs per node.
 #pragma once
+
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 namespace ts::bench {
 
@@ -12,6 +16,27 @@ namespace ts::bench {
 inline int64_t Scaled(int64_t n) {
     static const bool smoke = std::getenv("TS_BENCH_SMOKE") != nullptr;
     return smoke ? std::max<int64_t>(1, n / 100) : n;
+}
+
+// Bytes of the heap handed out and not yet given back, over all arenas and
+// large mappings: its growth over a piece of work is what the work keeps.
+inline int64_t HeapInUse() {
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<int64_t>(m.uordblks + m.hblkhd);
+}
+
+// Nodes of a tree: the root and everything below it.
+template <class Node>
+int64_t NodeCount(const Node& root) {
+    int64_t n = 0;
+    std::vector<const Node*> todo{&root};
+    while (!todo.empty()) {
+        const Node* node = todo.back();
+        todo.pop_back();
+        ++n;
+        for (int i = 0; i < node->ChildCount(); ++i) todo.push_back(node->ChildByIndex(i));
+    }
+    return n;
 }
 
 }  // namespace ts::bench

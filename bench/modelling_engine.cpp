@@ -43,14 +43,21 @@ void Run(benchmark::State& state, bool explained) {
     ts::TStringStream input(Input(static_cast<size_t>(ts::bench::Scaled(10 << 20))));
     std::optional<ts::TTsmFarthestFailure> farthest;
     if (explained) farthest.emplace(compiler);
-    int64_t lines = 0;
+    int64_t lines = 0, nodes = 0, kept = 0;
     for (auto _ : state) {
         input.Seek(0, ts::TSeekOrigin::soBeginning);
+        const int64_t before = ts::bench::HeapInUse();
         auto result = compiler.Modell(input);
+        kept = ts::bench::HeapInUse() - before;
         lines = result->ResultRoot()->ChildCount();
+        nodes = ts::bench::NodeCount(*result->ResultRoot());
         benchmark::DoNotOptimize(result.get());
     }
     state.counters["lines"] = static_cast<double>(lines);
+    // What the result keeps (tree, properties, line streams) per result node
+    // and per byte of input.
+    state.counters["bytes_per_node"] = static_cast<double>(kept) / static_cast<double>(nodes);
+    state.counters["heap_per_input_byte"] = static_cast<double>(kept) / static_cast<double>(input.Size());
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * input.Size());
 }
 void LineModel(benchmark::State& state) { Run(state, false); }

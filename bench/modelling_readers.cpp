@@ -48,20 +48,30 @@ const int kLines = static_cast<int>(ts::bench::Scaled(20000));
 
 void NativeReader(benchmark::State& state) {
     const std::string text = GeneratedModel(kLines);
+    int64_t kept = 0, nodes = 0;
     for (auto _ : state) {
+        const int64_t before = ts::bench::HeapInUse();
         auto root = ts::TTsmNativeStreamer::ReadFrom(std::make_unique<ts::TStringStream>(text));
+        kept = ts::bench::HeapInUse() - before;
+        nodes = ts::bench::NodeCount(*root);
         benchmark::DoNotOptimize(root.get());
     }
+    state.counters["bytes_per_node"] = static_cast<double>(kept) / static_cast<double>(nodes);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 BENCHMARK(NativeReader)->Unit(benchmark::kMillisecond);
 
 void ModellingReader(benchmark::State& state) {
     const std::string text = GeneratedModel(kLines);
+    int64_t kept = 0, nodes = 0;
     for (auto _ : state) {
+        const int64_t before = ts::bench::HeapInUse();
         auto root = ts::TTsmModellingStreamer::ReadFrom(std::make_unique<ts::TStringStream>(text));
+        kept = ts::bench::HeapInUse() - before;
+        nodes = ts::bench::NodeCount(*root);
         benchmark::DoNotOptimize(root.get());
     }
+    state.counters["bytes_per_node"] = static_cast<double>(kept) / static_cast<double>(nodes);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 BENCHMARK(ModellingReader)->Unit(benchmark::kMillisecond);
