@@ -131,7 +131,7 @@ int32_t TTsmExprModelNode::ParentMatchCount() const { return Node->ParentNode ? 
 
 std::unique_ptr<TStream> TTsmExprModelNode::OpenSpan(const TTsValue& value) {
     TTsmSlicer* slicer = Node->Compiler->Slicer.get();
-    if (!slicer || !TTsmSlicer::HasStreamData(value) || !slicer->FindStream(value.Obj)) return nullptr;
+    if (!slicer || !TTsmSlicer::HasStreamData(value) || !slicer->Holds(value.Obj)) return nullptr;
     return slicer->OpenSpan(value);
 }
 

@@ -1,8 +1,9 @@
-// TTsmLine: models its children over one line of the input. The line is
-// copied into a stream of its own, pushed as the current input while the
-// children run and then handed to the slicer, so that the children's spans
-// stay readable after the run.
+// TTsmLine: models its children over one line of the input. The line gets a
+// stream of its own, pushed as the current input while the children run and
+// kept by the slicer, so that the children's spans stay readable after the
+// run. An input held in memory is viewed in place; any other is copied.
 #include <algorithm>
+#include <string_view>
 
 #include "library/modelling/TsmCompiler.h"
 
@@ -54,10 +55,19 @@ std::unique_ptr<Exception> TTsmLine::ModellNode(TTsTreeNode* parentResult, const
 
     TTsmRunState& rs = *c.RunState;
     bool found = false;
-    const int64_t length = ReadLine(in, rs.LineBreak, rs.LineBytes, found);
+    int64_t length = 0;
+    if (const char* memory = c.Slicer ? StreamMemory(in) : nullptr) {
+        const std::string_view rest(memory + start, static_cast<size_t>(in.Size() - start));
+        const size_t at = rs.LineBreak.empty() ? std::string_view::npos : rest.find(rs.LineBreak);
+        found = at != std::string_view::npos;
+        length = static_cast<int64_t>(found ? at : rest.size());
+        c.InputStack.PushBorrowed(c.Slicer->AddView(memory + start, length));
+    } else {
+        length = ReadLine(in, rs.LineBreak, rs.LineBytes, found);
+        c.PushInput(std::make_unique<TMemoryStream>(rs.LineBytes.substr(0, static_cast<size_t>(length))));
+    }
     const int64_t after = start + length + (found ? static_cast<int64_t>(rs.LineBreak.size()) : 0);
     in.Seek(start, TSeekOrigin::soBeginning);
-    c.PushInput(std::make_unique<TMemoryStream>(rs.LineBytes.substr(0, static_cast<size_t>(length))));
 
     std::unique_ptr<Exception> e = TTsmNode::ModellNode(parentResult, lineSpan);
     c.PopInput();

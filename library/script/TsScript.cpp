@@ -111,8 +111,7 @@ bool TTsScriptLoad::ConvertCharset(TTsFuncContext& ctx) {
 
 int64_t TTsScriptLoad::CountLineBreaks(TTsmSlicer& slicer, TStream* stream, int64_t from, int64_t to) {
     if (to <= from || lineBreak_.empty()) return 0;
-    TBufStream* buf = slicer.FindStream(stream);
-    if (!buf) return 0;
+    if (!slicer.Holds(stream)) return 0;
     // Read in pieces that overlap by the line break's length less one, so a
     // break across two pieces is seen once.
     constexpr int64_t Piece = 1 << 16;
@@ -120,7 +119,8 @@ int64_t TTsScriptLoad::CountLineBreaks(TTsmSlicer& slicer, TStream* stream, int6
     int64_t count = 0;
     for (int64_t pos = from; pos < to;) {
         const int64_t len = std::min(Piece, to - pos);
-        const RawByteString bytes = buf->ReadString(len + std::min(overlap, to - pos - len), pos);
+        const RawByteString bytes = slicer.ReadSpan(
+            TTsmSlicer::MakeSpan(static_cast<int32_t>(pos), len + std::min(overlap, to - pos - len), stream));
         for (size_t i = bytes.find(lineBreak_); i != RawByteString::npos && static_cast<int64_t>(i) < len;
              i = bytes.find(lineBreak_, i + lineBreak_.size()))
             ++count;

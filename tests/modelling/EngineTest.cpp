@@ -112,14 +112,19 @@ TEST(Engine, LineModelOverLinesAndTheEndOfInput) {
     EXPECT_EQ(TTsmSlicer::SpanOffset(global), 3);
     EXPECT_EQ(global.Obj, &e.input);
     EXPECT_EQ(Text(s, cde, u"startGlobal"), "cde");
-    // The four line streams went to the slicer with the input.
-    EXPECT_EQ(s.StreamCount(), 5);
+    // The input is in memory: the four lines are views of it, kept by the
+    // slicer beside the input, and read without a copy.
+    EXPECT_EQ(s.StreamCount(), 1);
+    EXPECT_EQ(s.ViewCount(), 4);
+    EXPECT_EQ(s.FindView(start.Obj), start.Obj);
+    EXPECT_EQ(Text(s, cde, u"start"), "cde");
 
     // At the end of the input LINE pushes nothing: its children meet the end itself.
     Engine end("LINE\n  \"e\"? eof\n", "");
     TTsmSlicer& s2 = end.Run();
     EXPECT_EQ(Outline(s2), "e []\n");
     EXPECT_EQ(s2.StreamCount(), 1);
+    EXPECT_EQ(s2.ViewCount(), 0);
 }
 
 TEST(Engine, LongLinesEndAtTheirSeparator) {

@@ -1,6 +1,7 @@
 #include "library/modelling/streams/TsInputStreams.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "library/core/TsBase.h"
 #include "library/modelling/streams/StreamPosition.h"
@@ -52,6 +53,33 @@ void TTsRestrictedStream::SetWindow(int64_t offset) {
     start_ = std::max<int64_t>(0, offset);
     end_ = SaturatedAdd(start_, size);
     pos_ = 0;
+}
+
+// ---- TTsMemoryView ----------------------------------------------------------
+
+int64_t TTsMemoryView::Read(void* buffer, int64_t count) {
+    if (count <= 0 || pos_ >= size_) return 0;
+    const int64_t n = std::min(count, size_ - pos_);
+    std::memcpy(buffer, data_ + pos_, static_cast<size_t>(n));
+    pos_ += n;
+    return n;
+}
+
+int64_t TTsMemoryView::Write(const void*, int64_t) { throw EWriteError(Format(u"%s is read-only.", {this})); }
+
+void TTsMemoryView::SetSize(int64_t) { throw EWriteError(Format(u"%s is read-only.", {this})); }
+
+int64_t TTsMemoryView::Seek(int64_t offset, TSeekOrigin origin) {
+    const int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? pos_ : size_;
+    const int64_t p = offset > 0 ? SaturatedAdd(base, offset) : base + offset;
+    pos_ = p < 0 ? 0 : p;
+    return pos_;
+}
+
+const char* StreamMemory(const TStream& stream) {
+    if (const auto* m = dynamic_cast<const TMemoryStream*>(&stream)) return m->Memory();
+    if (const auto* v = dynamic_cast<const TTsMemoryView*>(&stream)) return v->Memory();
+    return nullptr;
 }
 
 // ---- TTsTempStream ----------------------------------------------------------

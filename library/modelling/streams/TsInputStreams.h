@@ -1,5 +1,6 @@
 // Streams the library hands to its callers: TTsRestrictedStream, a read-only
-// window onto a stretch of another stream, and TTsTempStream, a read-write
+// window onto a stretch of another stream, TTsMemoryView, a read-only stream
+// over bytes that live elsewhere in memory, and TTsTempStream, a read-write
 // stream that keeps small contents in memory and moves to a temporary file
 // once it grows past a threshold.
 #pragma once
@@ -43,6 +44,34 @@ private:
     int64_t end_ = 0;
     int64_t pos_ = 0;
 };
+
+// Reads bytes it does not own: a line of an input held in memory, without a
+// copy. Whoever makes one keeps the bytes alive and unchanged while it lives.
+class TTsMemoryView : public TStream {
+    TS_CLASS(TTsMemoryView)
+public:
+    TTsMemoryView(const char* data, int64_t size) : data_(data), size_(size < 0 ? 0 : size) {}
+
+    int64_t Read(void* buffer, int64_t count) override;
+    // Raises EWriteError: the view is read-only.
+    int64_t Write(const void* buffer, int64_t count) override;
+    // As a memory stream: the position may pass the end, never the start.
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t Size() override { return size_; }
+    // Raises EWriteError.
+    void SetSize(int64_t newSize) override;
+
+    const char* Memory() const { return data_; }
+
+private:
+    const char* data_;
+    int64_t size_;
+    int64_t pos_ = 0;
+};
+
+// The bytes of a stream that holds its whole content in memory (a memory
+// stream or a memory view), or null: what can be viewed instead of copied.
+const char* StreamMemory(const TStream& stream);
 
 class TTsTempStream : public TStream {
     TS_CLASS(TTsTempStream)

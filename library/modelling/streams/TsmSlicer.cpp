@@ -75,6 +75,40 @@ TBufStream* TTsmSlicer::FindStream(const TObject* stream) const {
     return it == byStream_.end() ? nullptr : it->second;
 }
 
+TTsMemoryView& TTsmSlicer::AddView(const char* data, int64_t size) {
+    constexpr size_t FirstBlock = 16, LargestBlock = 4096;
+    if (viewBlocks_.empty() || viewBlocks_.back()->size() == viewBlocks_.back()->capacity()) {
+        const size_t capacity =
+            viewBlocks_.empty() ? FirstBlock : std::min(LargestBlock, viewBlocks_.back()->capacity() * 2);
+        auto block = std::make_unique<TViewBlock>();
+        block->reserve(capacity);
+        viewBlockAt_.emplace(reinterpret_cast<std::uintptr_t>(block->data()), block.get());
+        viewBlocks_.push_back(std::move(block));
+    }
+    TViewBlock& block = *viewBlocks_.back();
+    block.emplace_back(data, size);  // within the reserved capacity: nothing moves
+    ++viewCount_;
+    return block.back();
+}
+
+TTsMemoryView* TTsmSlicer::FindView(const TObject* stream) const {
+    const auto at = reinterpret_cast<std::uintptr_t>(stream);
+    auto it = viewBlockAt_.upper_bound(at);
+    if (it == viewBlockAt_.begin()) return nullptr;
+    --it;
+    const std::uintptr_t offset = at - it->first;
+    const size_t index = offset / sizeof(TTsMemoryView);
+    if (offset % sizeof(TTsMemoryView) != 0 || index >= it->second->size()) return nullptr;
+    return const_cast<TTsMemoryView*>(it->second->data() + index);
+}
+
+TStream& TTsmSlicer::SeekSpan(const TTsValue& value) {
+    TStream* s = FindView(value.Obj);
+    if (!s) s = &StreamOf(value).Stream();
+    s->Seek(SpanOffset(value), TSeekOrigin::soBeginning);
+    return *s;
+}
+
 TBufStream& TTsmSlicer::StreamOf(const TTsValue& value) {
     TBufStream* b = FindStream(value.Obj);
     if (!b) throw ETsmWrongPropStream(this, value.Obj);
@@ -110,20 +144,29 @@ int64_t TTsmSlicer::SpanLength(const TTsValue& value) {
 
 RawByteString TTsmSlicer::ReadSpan(const TTsValue& value, int64_t maxLength) {
     if (!HasStreamData(value)) return {};
-    TBufStream& b = StreamOf(value);
-    return b.ReadString(std::min(SpanLength(value), maxLength), SpanOffset(value));
+    const int64_t count = std::min(SpanLength(value), maxLength);
+    const int64_t offset = SpanOffset(value);
+    if (TTsMemoryView* view = FindView(value.Obj)) {
+        // As a buffered read would: a negative offset is an error, and the
+        // text ends where the view does.
+        if (offset < 0)
+            throw ERangeError(
+                Format(u"Offset %d is out of scope of this stream buffer.", {static_cast<long long>(offset)}));
+        const int64_t n = std::max<int64_t>(0, std::min(count, view->Size() - offset));
+        return RawByteString(view->Memory() + (n > 0 ? offset : 0), static_cast<size_t>(n));
+    }
+    return StreamOf(value).ReadString(count, offset);
 }
 
 TTsmSpanPosition TTsmSlicer::SpanPosition(const TTsValue& value) {
     if (!HasStreamData(value)) throw ETsmPropWithoutStreamData(this);
-    TStream& s = StreamOf(value).Stream();
-    s.Seek(SpanOffset(value), TSeekOrigin::soBeginning);
-    return {&s, SpanLength(value)};
+    return {&SeekSpan(value), SpanLength(value)};
 }
 
 std::unique_ptr<TTsRestrictedStream> TTsmSlicer::OpenSpan(const TTsValue& value) {
     if (!HasStreamData(value)) throw ETsmPropWithoutStreamData(this);
-    TStream& s = StreamOf(value).Stream();
+    TStream* view = FindView(value.Obj);
+    TStream& s = view ? *view : StreamOf(value).Stream();
     // The window takes its start from the source's position; the source is
     // put back so that opening a span never moves a running input.
     TStreamPositionKeeper keep(s);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -80,8 +81,20 @@ public:
     TBufStream& AddStream(std::unique_ptr<TStream> stream);
     int StreamCount() const { return static_cast<int>(streams_.size()); }
     TBufStream& BufStream(int i) const { return *streams_.at(static_cast<size_t>(i)); }
-    // The buffered reader over stream, or null when the slicer does not hold it.
+    // The buffered reader over stream, or null when the slicer does not hold
+    // it or holds it as a view.
     TBufStream* FindStream(const TObject* stream) const;
+    // A view of size bytes at data, kept with the result like every stream.
+    // Views cost neither a copy of their bytes nor a buffered reader nor an
+    // index entry of their own, since a run may make one per input line;
+    // the bytes must outlive the slicer.
+    TTsMemoryView& AddView(const char* data, int64_t size);
+    int ViewCount() const { return viewCount_; }
+    // The view at that address when the slicer made it, else null. The
+    // address is only compared, never followed, so any pointer may be asked.
+    TTsMemoryView* FindView(const TObject* stream) const;
+    // Whether spans into stream can be read here (a stream or a view).
+    bool Holds(const TObject* stream) const { return FindStream(stream) || FindView(stream); }
 
     // ---- Spans
     // A span value: offset and length within stream.
@@ -118,6 +131,15 @@ public:
 private:
     TBufStream& Keep(std::unique_ptr<TBufStream> buf);
     TBufStream& StreamOf(const TTsValue& value);
+    // The stream a span reads, moved to its offset: a held stream's own, or a view.
+    TStream& SeekSpan(const TTsValue& value);
+
+    // Views live in blocks that never reallocate, each larger than the one
+    // before; blocks are found by their start address.
+    using TViewBlock = std::vector<TTsMemoryView>;
+    std::vector<std::unique_ptr<TViewBlock>> viewBlocks_;
+    std::map<std::uintptr_t, const TViewBlock*> viewBlockAt_;
+    int viewCount_ = 0;
 
     std::vector<std::unique_ptr<TBufStream>> streams_;
     // Span lookups by stream; a run may leave one stream per input line.
