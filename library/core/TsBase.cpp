@@ -90,7 +90,13 @@ void ETessarine::Build(std::u16string_view format, const FormatArg* args, size_t
 
 TTsObject::~TTsObject() {
     // Owned objects go in reverse order of adding, so later ones may refer to earlier.
-    while (!owned_.empty()) owned_.pop_back();
+    if (owned_)
+        while (!owned_->empty()) owned_->pop_back();
+}
+
+const std::vector<std::unique_ptr<TObject>>& TTsObject::Owned() const {
+    static const std::vector<std::unique_ptr<TObject>> none;
+    return owned_ ? *owned_ : none;
 }
 
 WideString TTsObject::Describe() const { return u"<" + WideString(ClassName()) + u" $" + AddressText(this) + u">"; }
@@ -105,7 +111,9 @@ void TTsObject::HandleError(std::unique_ptr<Exception> error) {
 
 TObject* TTsObject::AddOwned(std::unique_ptr<TObject> obj) {
     TObject* raw = obj.get();
-    if (raw) owned_.push_back(std::move(obj));
+    if (!raw) return nullptr;
+    if (!owned_) owned_ = std::make_unique<std::vector<std::unique_ptr<TObject>>>();
+    owned_->push_back(std::move(obj));
     return raw;
 }
 

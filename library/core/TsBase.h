@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -36,10 +37,11 @@ enum TTsValueKind : uint8_t {
 struct TTsValue {
     WideString Str;
     RawByteString Raw;
-    bool Bool = false;
-    int32_t Int = 0;
     double Float = 0;
     TObject* Obj = nullptr;  // not owned
+    // The small fields share one word: a tree holds a value per property.
+    int32_t Int = 0;
+    bool Bool = false;
     uint8_t Kinds = 0;
 
     TTsValue() = default;
@@ -202,6 +204,35 @@ class TTsObject;
 // Handler of recoverable reports: (the object, the error).
 using TTsErrorEvent = std::function<void(TTsObject&, Exception&)>;
 
+// An error handler slot that costs one pointer until a handler is set: every
+// node and property of a tree is an object, and few objects ever get one.
+// Assigned and tested like the handler itself.
+class TTsErrorHandler {
+public:
+    TTsErrorHandler() = default;
+    TTsErrorHandler(const TTsErrorHandler& other) { *this = other; }
+    TTsErrorHandler& operator=(const TTsErrorHandler& other) {
+        if (this != &other) handler_ = other ? std::make_unique<TTsErrorEvent>(*other.handler_) : nullptr;
+        return *this;
+    }
+    TTsErrorHandler& operator=(std::nullptr_t) {
+        handler_.reset();
+        return *this;
+    }
+    // Any callable a TTsErrorEvent holds; an empty one clears the slot.
+    template <class F>
+    requires std::is_constructible_v<TTsErrorEvent, F&&> TTsErrorHandler& operator=(F&& handler) {
+        TTsErrorEvent event(std::forward<F>(handler));
+        handler_ = event ? std::make_unique<TTsErrorEvent>(std::move(event)) : nullptr;
+        return *this;
+    }
+    explicit operator bool() const { return handler_ != nullptr; }
+    void operator()(TTsObject& sender, Exception& error) const { (*handler_)(sender, error); }
+
+private:
+    std::unique_ptr<TTsErrorEvent> handler_;
+};
+
 class TTsObject : public TObject {
     TS_CLASS(TTsObject)
 public:
@@ -210,7 +241,7 @@ public:
     TTsObject& operator=(const TTsObject&) = delete;
     ~TTsObject() override;
 
-    TTsErrorEvent OnError;
+    TTsErrorHandler OnError;
 
     // "<" + class name + " $" + address as 8 hex digits + ">".
     virtual WideString Describe() const;
@@ -219,10 +250,11 @@ public:
     // Takes ownership. The object comes as the only unique_ptr to it, so
     // it cannot already be owned here or anywhere else; nil adds nothing.
     TObject* AddOwned(std::unique_ptr<TObject> obj);
-    const std::vector<std::unique_ptr<TObject>>& Owned() const { return owned_; }
+    const std::vector<std::unique_ptr<TObject>>& Owned() const;
 
 private:
-    std::vector<std::unique_ptr<TObject>> owned_;
+    // Made on the first AddOwned: most objects never own another.
+    std::unique_ptr<std::vector<std::unique_ptr<TObject>>> owned_;
 };
 
 // ---- Class list -------------------------------------------------------------

@@ -139,7 +139,7 @@ void TTsHash::Clear() {
     if (entries_.empty()) return;
     std::vector<Entry> old;
     old.swap(entries_);
-    index_.clear();
+    index_.reset();
     InvalidateIndex();
     Changed();
     // Listeners hear of every entry, first to last, while the objects still live.
@@ -239,10 +239,10 @@ bool TTsHash::UseIndex() const {
 void TTsHash::ChainAppend(int index) const {
     auto& e = const_cast<Entry&>(entries_[static_cast<size_t>(index)]);
     e.NextSame = -1;
-    auto it = index_.find(e.KeyView());  // no key copy unless the key is new
-    if (it == index_.end()) {
+    auto it = index_->find(e.KeyView());  // no key copy unless the key is new
+    if (it == index_->end()) {
         e.PrevSame = -1;
-        index_.emplace(WideString(e.KeyView()), Chain{index, index, 1});
+        index_->emplace(WideString(e.KeyView()), Chain{index, index, 1});
         return;
     }
     Chain& ch = it->second;
@@ -253,8 +253,11 @@ void TTsHash::ChainAppend(int index) const {
 }
 
 void TTsHash::RebuildIndex() const {
-    index_.clear();
-    index_.reserve(entries_.size());
+    if (index_)
+        index_->clear();
+    else
+        index_ = std::make_unique<TKeyIndex>();
+    index_->reserve(entries_.size());
     for (int i = 0; i < Count(); ++i) ChainAppend(i);
     indexValid_ = true;
 }
@@ -265,15 +268,15 @@ void TTsHash::IndexAppend(int index) const {
 
 void TTsHash::IndexDropLast(int index, std::u16string_view key) const {
     if (!indexValid_) return;
-    auto it = index_.find(key);
-    if (it == index_.end() || it->second.Last != index) {
+    auto it = index_->find(key);
+    if (it == index_->end() || it->second.Last != index) {
         indexValid_ = false;  // not what we expected: rebuild rather than guess
         lookupsWhileInvalid_ = 0;
         return;
     }
     Chain& ch = it->second;
     if (ch.Count == 1) {
-        index_.erase(it);
+        index_->erase(it);
         return;
     }
     int prev = entries_[static_cast<size_t>(index)].PrevSame;
@@ -283,8 +286,8 @@ void TTsHash::IndexDropLast(int index, std::u16string_view key) const {
 }
 
 const TTsHash::Chain* TTsHash::FindChain(std::u16string_view key) const {
-    auto it = index_.find(key);
-    return it == index_.end() ? nullptr : &it->second;
+    auto it = index_->find(key);
+    return it == index_->end() ? nullptr : &it->second;
 }
 
 int TTsHash::LowerBound(std::u16string_view key, char16_t c) const {

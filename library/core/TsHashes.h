@@ -229,7 +229,9 @@ private:
     int32_t seq_ = 0;
     bool sorted_;
     TDuplicates duplicates_;
-    mutable std::unordered_map<WideString, Chain, KeyHash, KeyEq> index_;
+    // Made when the collection first grows past IndexThreshold: most stay small.
+    using TKeyIndex = std::unordered_map<WideString, Chain, KeyHash, KeyEq>;
+    mutable std::unique_ptr<TKeyIndex> index_;
     mutable bool indexValid_ = false;
     mutable int lookupsWhileInvalid_ = 0;
 };
