@@ -239,3 +239,45 @@ TEST(Slicer, FindsEachOfManyLineStreams) {
         EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(5, 10, lines[static_cast<size_t>(i)])), std::to_string(i));
     EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(0, 4, &input)), "base");
 }
+
+// Views span several blocks; each is found by its own address only, and
+// spans into them read, clip and fail as spans into any held stream do.
+TEST(Slicer, ViewsOfAnInputAreFoundAndReadLikeStreams) {
+    const RawByteString text = "alpha beta gamma";
+    TStringStream input(text);
+    TTsmSlicer s(&input);
+    std::vector<TTsMemoryView*> views;
+    const int starts[] = {0, 6, 11};
+    for (int i = 0; i < 5000; ++i) views.push_back(&s.AddView(input.Memory() + starts[i % 3], 5));
+    EXPECT_EQ(s.ViewCount(), 5000);
+    EXPECT_EQ(s.StreamCount(), 1);
+    for (int i : {0, 15, 16, 17, 4095, 4999}) {
+        TTsMemoryView* v = views[static_cast<size_t>(i)];
+        ASSERT_EQ(s.FindView(v), v) << i;
+        EXPECT_TRUE(s.Holds(v));
+        EXPECT_EQ(s.FindStream(v), nullptr) << "a view has no buffered reader";
+        const char* expected[] = {"alpha", "beta ", "gamma"};
+        EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(0, 5, v)), expected[i % 3]) << i;
+    }
+    // Inside a view, between two of them, and elsewhere: nothing is followed.
+    const auto* inside = reinterpret_cast<const TObject*>(reinterpret_cast<const char*>(views[20]) + 1);
+    EXPECT_EQ(s.FindView(inside), nullptr);
+    EXPECT_EQ(s.FindView(&input), nullptr);
+    EXPECT_FALSE(s.Holds(nullptr));
+    TTsmSlicer other(nullptr);
+    EXPECT_EQ(other.FindView(views[0]), nullptr);
+    EXPECT_THROW(other.ReadSpan(TTsmSlicer::MakeSpan(0, 5, views[0])), ETsmWrongPropStream);
+
+    TTsMemoryView* beta = views[1];
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(2, 100, beta)), "ta ") << "cut at the view's end";
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(9, 1, beta)), "");
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(1, 100, beta), 2), "et");
+    EXPECT_THROW(s.ReadSpan(TTsmSlicer::MakeSpan(-1, 2, beta)), ERangeError);
+    std::unique_ptr<TTsRestrictedStream> open = s.OpenSpan(TTsmSlicer::MakeSpan(1, 100, beta));
+    EXPECT_EQ(open->Size(), 4);
+    beta->Seek(3, TSeekOrigin::soBeginning);
+    EXPECT_EQ(s.TextOfNode(nullptr, u"x"), "");
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(0, 4, beta)), "beta");
+    EXPECT_EQ(beta->Position(), 3) << "reading a span leaves a view where it was";
+    EXPECT_THROW(beta->Write("x", 1), EWriteError);
+}
