@@ -60,6 +60,27 @@ void Run(benchmark::State& state, bool explained) {
     state.counters["heap_per_input_byte"] = static_cast<double>(kept) / static_cast<double>(input.Size());
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * input.Size());
 }
+// The same model over 1, 2, 4 and 8 MiB of the same lines: time and the heap
+// the result keeps should both double with the input.
+void LineModelScaling(benchmark::State& state) {
+    auto tree = ts::TTsmNativeStreamer::ReadFrom(std::make_unique<ts::TStringStream>(kModel));
+    ts::TTsmCompiler compiler;
+    compiler.Compile(*tree);
+    compiler.Options.LineBreak = u"\n";
+    ts::TStringStream input(Input(static_cast<size_t>(ts::bench::Scaled(state.range(0) << 20))));
+    int64_t kept = 0;
+    for (auto _ : state) {
+        input.Seek(0, ts::TSeekOrigin::soBeginning);
+        const int64_t before = ts::bench::HeapInUse();
+        auto result = compiler.Modell(input);
+        kept = ts::bench::HeapInUse() - before;
+        benchmark::DoNotOptimize(result.get());
+    }
+    state.counters["kept_MiB"] = static_cast<double>(kept) / (1 << 20);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * input.Size());
+}
+BENCHMARK(LineModelScaling)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond);
+
 void LineModel(benchmark::State& state) { Run(state, false); }
 void LineModelExplained(benchmark::State& state) { Run(state, true); }
 BENCHMARK(LineModel)->Unit(benchmark::kMillisecond);

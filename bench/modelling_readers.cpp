@@ -76,4 +76,34 @@ void ModellingReader(benchmark::State& state) {
 }
 BENCHMARK(ModellingReader)->Unit(benchmark::kMillisecond);
 
+// Both readers over 5,000 to 40,000 lines of the same text: time and the
+// heap the tree keeps should both double with the lines.
+template <class Reader>
+void ReaderScaling(benchmark::State& state) {
+    const std::string text = GeneratedModel(static_cast<int>(ts::bench::Scaled(state.range(0))));
+    int64_t kept = 0;
+    for (auto _ : state) {
+        const int64_t before = ts::bench::HeapInUse();
+        auto root = Reader::ReadFrom(std::make_unique<ts::TStringStream>(text));
+        kept = ts::bench::HeapInUse() - before;
+        benchmark::DoNotOptimize(root.get());
+    }
+    state.counters["kept_MiB"] = static_cast<double>(kept) / (1 << 20);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(ReaderScaling<ts::TTsmNativeStreamer>)
+    ->Name("NativeReaderScaling")
+    ->Arg(5000)
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Arg(40000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ReaderScaling<ts::TTsmModellingStreamer>)
+    ->Name("ModellingReaderScaling")
+    ->Arg(5000)
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Arg(40000)
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace
