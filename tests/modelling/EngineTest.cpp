@@ -127,6 +127,28 @@ TEST(Engine, LineModelOverLinesAndTheEndOfInput) {
     EXPECT_EQ(s2.ViewCount(), 0);
 }
 
+// A stream derived from a memory stream may do more on a read (the window's
+// checks a cancel request): LINE must read its lines through it, copying
+// them as for a file, and never view its bytes behind its back.
+TEST(Engine, LineReadsThroughAStreamThatOnlyLooksLikeMemory) {
+    struct TCountingStream : TStringStream {
+        using TStringStream::TStringStream;
+        int64_t Read(void* buffer, int64_t count) override {
+            ++reads;
+            return TStringStream::Read(buffer, count);
+        }
+        int reads = 0;
+    };
+    test::Compiled model = test::CompileModel("END? eof\nLINE\n  \"row\" % ID+\n");
+    model.compiler->Options.LineBreak = u"\n";
+    TCountingStream input(RawByteString("ab\ncd\n"));
+    std::unique_ptr<TTsmSlicer> s = model.compiler->Modell(input);
+    EXPECT_EQ(Outline(*s), "row [ab]\nrow [cd]\n");
+    EXPECT_GE(input.reads, 2);
+    EXPECT_EQ(s->ViewCount(), 0);
+    EXPECT_EQ(s->StreamCount(), 3);
+}
+
 TEST(Engine, LongLinesEndAtTheirSeparator) {
     const std::string longLine(5000, 'a');
     Engine e("END? eof\nLINE\n  \"l\" % ANY*\n", longLine + "\nb");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 
 #include "library/core/TsBase.h"
 #include "library/modelling/streams/StreamPosition.h"
@@ -77,8 +78,12 @@ int64_t TTsMemoryView::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 const char* StreamMemory(const TStream& stream) {
-    if (const auto* m = dynamic_cast<const TMemoryStream*>(&stream)) return m->Memory();
-    if (const auto* v = dynamic_cast<const TTsMemoryView*>(&stream)) return v->Memory();
+    // Exact classes only: a class derived from one may do more on a read
+    // (check a cancel request, count bytes), which a view would bypass.
+    const std::type_info& type = typeid(stream);
+    if (type == typeid(TMemoryStream) || type == typeid(TStringStream))
+        return static_cast<const TMemoryStream&>(stream).Memory();
+    if (type == typeid(TTsMemoryView)) return static_cast<const TTsMemoryView&>(stream).Memory();
     return nullptr;
 }
 

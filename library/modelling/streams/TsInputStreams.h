@@ -69,8 +69,9 @@ private:
     int64_t pos_ = 0;
 };
 
-// The bytes of a stream that holds its whole content in memory (a memory
-// stream or a memory view), or null: what can be viewed instead of copied.
+// The bytes of a stream that holds its whole content in memory (a plain
+// memory or string stream, or a memory view; not a class derived from one,
+// whose reads may do more), or null: what can be viewed instead of copied.
 const char* StreamMemory(const TStream& stream);
 
 class TTsTempStream : public TStream {
