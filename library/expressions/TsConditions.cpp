@@ -2,6 +2,8 @@
 // evaluating compiled conditions.
 #include "library/expressions/TsConditions.h"
 
+#include "library/expressions/TsExprFunctions.h"
+#include "library/expressions/rpn/Simpat.h"
 #include "library/script/charset/Charsets.h"
 #include "support/Strings.h"
 
@@ -38,6 +40,107 @@ TRpnScalar TTsPrecompiledCondExpr::PrepareValue(const TRpnScalar& value, const T
     }
     return v;
 }
+
+// ---- matchers tested directly ------------------------------------------------------------
+
+struct TTsPrecompiledCondExpr::TDirectMatch {
+    TTsMatcherKind Kind = TTsMatcherKind::Exact;
+    RawByteString Bytes;                      // what must follow (not for patterns)
+    std::unique_ptr<TSimpatPattern> Pattern;  // parsed once: no cache lookup per test
+};
+
+namespace {
+
+TTsFunctionClass LibraryFunction(TTsMatcherKind kind) {
+    switch (kind) {
+        case TTsMatcherKind::Exact:
+            return FunctionClass<TFnCmpExact>();
+        case TTsMatcherKind::Spaces:
+            return FunctionClass<TFnCmpSpaces>();
+        case TTsMatcherKind::Hex:
+            return FunctionClass<TFnCmpHex>();
+        case TTsMatcherKind::Pattern:
+            return FunctionClass<TFnCmpPattern>();
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TTsPrecompiledCondExpr::TTsPrecompiledCondExpr(TRpnScalar value, TTsTreeNode* baseNode)
+    : TTsCondExpression(std::move(value), baseNode) {}
+
+TTsPrecompiledCondExpr::~TTsPrecompiledCondExpr() = default;
+
+const TTsPrecompiledCondExpr::TDirectMatch* TTsPrecompiledCondExpr::DirectMatch() {
+    const TTsFunctions& registry = EffectiveFunctions();
+    if (&registry != decidedFor_ || registry.Seq() != decidedSeq_) {
+        decidedFor_ = &registry;
+        decidedSeq_ = registry.Seq();
+        direct_ = registry.StandardClass(FunctionName()) == LibraryFunction(MatcherKind());
+    }
+    if (!direct_) return nullptr;
+    if (!matchMade_) {
+        matchMade_ = true;
+        // A value the function would refuse (no bytes, odd or bad hex, an
+        // empty argument, a pattern that does not parse) stays with the
+        // expression, which raises the function's own error at each test.
+        if (!condValue_.Has(valBytes)) return nullptr;
+        auto m = std::make_unique<TDirectMatch>();
+        m->Kind = MatcherKind();
+        try {
+            switch (m->Kind) {
+                case TTsMatcherKind::Exact:
+                case TTsMatcherKind::Spaces:
+                    m->Bytes = condValue_.Bytes;
+                    break;
+                case TTsMatcherKind::Hex:
+                    m->Bytes = HexToBin(condValue_.Bytes);
+                    if (m->Bytes.empty()) return nullptr;
+                    break;
+                case TTsMatcherKind::Pattern:
+                    if (condValue_.Bytes.empty()) return nullptr;
+                    m->Pattern = std::make_unique<TSimpatPattern>(SimplePatternText(condValue_.Bytes));
+                    break;
+            }
+        } catch (const Exception&) {
+            return nullptr;
+        }
+        match_ = std::move(m);
+    }
+    return match_.get();
+}
+
+bool TTsPrecompiledCondExpr::MatchesDirectly() { return Stream && DirectMatch(); }
+
+void TTsPrecompiledCondExpr::Evaluate(TTsExpressionResult& result) {
+    const TDirectMatch* m = Stream ? DirectMatch() : nullptr;
+    if (!m) {
+        TTsExpression::Evaluate(result);
+        return;
+    }
+    TStream& in = *Stream;
+    const int64_t start = in.Position();
+    bool ok = false;
+    switch (m->Kind) {
+        case TTsMatcherKind::Spaces:
+            ok = MatchBlanksThen(in, m->Bytes);
+            break;
+        case TTsMatcherKind::Pattern:
+            ok = m->Pattern->Match(in, LineBreakBytes());
+            break;
+        default:
+            ok = MatchBytesAt(in, m->Bytes);
+            break;
+    }
+    // Where the function leaves its subject: after the match, or at the start.
+    if (!ok) in.SetPosition(start);
+    Result = TRpnScalar::FromBool(ok);
+    ExpressionResult = TTsExpressionResult{ScalarToTsValue(Result), nullptr, nullptr};
+    result = ExpressionResult;
+}
+
+// ---- matchers as expressions -------------------------------------------------------------
 
 std::shared_ptr<const TCompiledRPN> TTsPrecompiledCondExpr::Compile(std::u16string_view) {
     if (!items_) {

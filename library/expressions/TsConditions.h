@@ -70,12 +70,23 @@ public:
     void Evaluate(TTsExpressionResult& result) override;
 };
 
+// Which library function a matcher calls.
+enum class TTsMatcherKind { Exact, Spaces, Hex, Pattern };
+
 // A matcher: the value, then a call of the matcher function. The item list
 // is built, not parsed, and may be handed in ready-made (SetItems).
+//
+// While the registry holds nothing under the function's name but the
+// library's own handler, a test calls the match directly, without building
+// and evaluating the expression: same result, same input consumed, same
+// errors. The object decides this on its first test and again only when the
+// registry has changed since (its Seq), so a handler the caller registers
+// under the name, before or after, is tried first as the expression would.
 class TTsPrecompiledCondExpr : public TTsCondExpression {
     TS_CLASS(TTsPrecompiledCondExpr)
 public:
-    using TTsCondExpression::TTsCondExpression;
+    TTsPrecompiledCondExpr(TRpnScalar value, TTsTreeNode* baseNode);
+    ~TTsPrecompiledCondExpr() override;
     // Text without bytes gains the bytes in the options' code page; a
     // character the code page lacks raises EConvertError.
     static TRpnScalar PrepareValue(const TRpnScalar& value, const TTsOptions& options);
@@ -85,29 +96,48 @@ public:
     // Reuses a list built by an earlier object of the same class and value.
     void SetItems(std::shared_ptr<const TCompiledRPN> items) { items_ = std::move(items); }
     virtual std::u16string_view FunctionName() const = 0;
+    virtual TTsMatcherKind MatcherKind() const = 0;
+
+    void Evaluate(TTsExpressionResult& result) override;
+    // Whether a test now calls the match directly: the registry holds only
+    // the library's handler under the name, the value is one that handler
+    // accepts (else the expression raises its error) and there is a Stream.
+    bool MatchesDirectly();
 
 protected:
     // Appends the value as a constant.
     virtual void BuildItems(TCompiledRPN& list);
 
 private:
+    struct TDirectMatch;
+    const TDirectMatch* DirectMatch();
+
     std::shared_ptr<const TCompiledRPN> items_;
+    // The registry and its Seq when the direct way was last decided.
+    const TTsFunctions* decidedFor_ = nullptr;
+    int32_t decidedSeq_ = 0;
+    bool direct_ = false;
+    // The operand as the function would take it, made on the first direct
+    // test; none when the function would refuse it.
+    bool matchMade_ = false;
+    std::unique_ptr<const TDirectMatch> match_;
 };
 
-#define TS_MATCHER_CONDITION(Name, Function)                                   \
-    class Name : public TTsPrecompiledCondExpr {                               \
-        TS_CLASS(Name)                                                         \
-    public:                                                                    \
-        using TTsPrecompiledCondExpr::TTsPrecompiledCondExpr;                  \
-        std::u16string_view FunctionName() const override { return Function; } \
-                                                                               \
-    protected:                                                                 \
-        void BuildItems(TCompiledRPN& list) override;                          \
+#define TS_MATCHER_CONDITION(Name, Function, Kind)                                   \
+    class Name : public TTsPrecompiledCondExpr {                                     \
+        TS_CLASS(Name)                                                               \
+    public:                                                                          \
+        using TTsPrecompiledCondExpr::TTsPrecompiledCondExpr;                        \
+        std::u16string_view FunctionName() const override { return Function; }       \
+        TTsMatcherKind MatcherKind() const override { return TTsMatcherKind::Kind; } \
+                                                                                     \
+    protected:                                                                       \
+        void BuildItems(TCompiledRPN& list) override;                                \
     };
-TS_MATCHER_CONDITION(TCdExact, u"cmp_eq")
-TS_MATCHER_CONDITION(TCdSpaces, u"cmp_space")
-TS_MATCHER_CONDITION(TCdHex, u"cmp_hex")
-TS_MATCHER_CONDITION(TCdSimpat, u"cmp_pat")
+TS_MATCHER_CONDITION(TCdExact, u"cmp_eq", Exact)
+TS_MATCHER_CONDITION(TCdSpaces, u"cmp_space", Spaces)
+TS_MATCHER_CONDITION(TCdHex, u"cmp_hex", Hex)
+TS_MATCHER_CONDITION(TCdSimpat, u"cmp_pat", Pattern)
 #undef TS_MATCHER_CONDITION
 
 // ---- the operator table ---------------------------------------------------------------------

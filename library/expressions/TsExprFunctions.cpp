@@ -36,24 +36,6 @@ bool DebuggerAttached() {
     return false;
 }
 
-// The pattern text whose UTF-8 form is exactly the given bytes: bytes above
-// 127 become \xHH escapes, so patterns in any code page match byte for byte.
-WideString PatternText(std::string_view bytes) {
-    WideString s;
-    s.reserve(bytes.size());
-    static constexpr char16_t hex[] = u"0123456789ABCDEF";
-    for (unsigned char c : bytes) {
-        if (c < 128) {
-            s += static_cast<char16_t>(c);
-        } else {
-            s += u"\\x";
-            s += hex[c >> 4];
-            s += hex[c & 15];
-        }
-    }
-    return s;
-}
-
 }  // namespace
 
 // ---- errors ------------------------------------------------------------------------
@@ -159,27 +141,26 @@ void TTsFunction::TransformBuffered() {
 }
 
 void TTsFunctions::Register(std::u16string_view name, TTsFunctionClass cls) {
-    RegisterHandler(name, [cls](TTsFuncContext& ctx) {
-        std::unique_ptr<TTsFunction> fn = cls->Create(ctx);
-        return fn->Run();
-    });
+    RegisterHandler(name, TStandardCall{cls});
+}
+
+bool TTsFunctions::TStandardCall::operator()(TTsFuncContext& ctx) const {
+    std::unique_ptr<TTsFunction> fn = Class->Create(ctx);
+    return fn->Run();
+}
+
+TTsFunctionClass TTsFunctions::StandardClass(std::u16string_view name) const {
+    const int first = IndexOf(name);
+    if (first < 0 || NextIndexOf(first) >= 0) return nullptr;
+    const auto* wrapper = static_cast<const TCallbackWrapper*>(Object(first));
+    const auto* call = wrapper->Method->target<THandlerCall>();
+    const auto* standard = call ? call->Handler.target<TStandardCall>() : nullptr;
+    return standard ? standard->Class : nullptr;
 }
 
 // ---- matchers -----------------------------------------------------------------------
 
-void TFnStreamMatcher::Execute() {
-    RawByteString v = Operand(PopArgument());
-    PopSubject();
-    TTsRpnValueEx& t = Target();
-    bool ok = Match(t.GetStream(), v);
-    if (ok)
-        t.Mark();
-    else
-        t.Rewind();
-    t.AssignBool(ok);
-}
-
-bool TFnStreamMatcher::MatchExact(TStream& input, std::string_view v) {
+bool MatchBytesAt(TStream& input, std::string_view v) {
     if (v.empty()) return true;
     char small[256];
     std::vector<char> large;
@@ -195,9 +176,7 @@ bool TFnStreamMatcher::MatchExact(TStream& input, std::string_view v) {
     return false;
 }
 
-bool TFnCmpExact::Match(TStream& input, std::string_view v) { return MatchExact(input, v); }
-
-bool TFnCmpSpaces::Match(TStream& input, std::string_view v) {
+bool MatchBlanksThen(TStream& input, std::string_view v) {
     char buf[256];
     for (;;) {
         int64_t n = input.Read(buf, sizeof buf);
@@ -209,8 +188,40 @@ bool TFnCmpSpaces::Match(TStream& input, std::string_view v) {
             break;
         }
     }
-    return MatchExact(input, v);
+    return MatchBytesAt(input, v);
 }
+
+WideString SimplePatternText(std::string_view bytes) {
+    WideString s;
+    s.reserve(bytes.size());
+    static constexpr char16_t hex[] = u"0123456789ABCDEF";
+    for (unsigned char c : bytes) {
+        if (c < 128) {
+            s += static_cast<char16_t>(c);
+        } else {
+            s += u"\\x";
+            s += hex[c >> 4];
+            s += hex[c & 15];
+        }
+    }
+    return s;
+}
+
+void TFnStreamMatcher::Execute() {
+    RawByteString v = Operand(PopArgument());
+    PopSubject();
+    TTsRpnValueEx& t = Target();
+    bool ok = Match(t.GetStream(), v);
+    if (ok)
+        t.Mark();
+    else
+        t.Rewind();
+    t.AssignBool(ok);
+}
+
+bool TFnCmpExact::Match(TStream& input, std::string_view v) { return MatchBytesAt(input, v); }
+
+bool TFnCmpSpaces::Match(TStream& input, std::string_view v) { return MatchBlanksThen(input, v); }
 
 RawByteString TFnCmpHex::Operand(TTsRpnValueEx& arg) {
     RawByteString bytes = HexToBin(arg.GetBytes());
@@ -218,12 +229,12 @@ RawByteString TFnCmpHex::Operand(TTsRpnValueEx& arg) {
     return bytes;
 }
 
-bool TFnCmpHex::Match(TStream& input, std::string_view v) { return MatchExact(input, v); }
+bool TFnCmpHex::Match(TStream& input, std::string_view v) { return MatchBytesAt(input, v); }
 
 bool TFnCmpPattern::Match(TStream& input, std::string_view v) {
     if (v.empty()) throw ETsEmptyFuncArgument(&Expression(), ClassName());
     // The line break is converted once per expression, not per test.
-    return MatchSimplePattern(PatternText(v), input, Expression().LineBreakBytes());
+    return MatchSimplePattern(SimplePatternText(v), input, Expression().LineBreakBytes());
 }
 
 // ---- nodes and position ----------------------------------------------------------------

@@ -54,6 +54,19 @@ public:
 // (EConvertError otherwise).
 RawByteString HexToBin(std::string_view text);
 
+// The input matchers' tests, shared by their functions and by the matcher
+// conditions that call them without an expression. Each reads from the
+// position and, when it holds, leaves the input after what it matched.
+// v follows at the position (empty v holds at once); otherwise the input
+// is back where it was.
+bool MatchBytesAt(TStream& input, std::string_view v);
+// Blanks (bytes up to 32) are skipped, then v must follow; blanks up to the
+// end hold without v. A failure may leave the input after the blanks.
+bool MatchBlanksThen(TStream& input, std::string_view v);
+// The pattern text whose UTF-8 form is exactly the given bytes: bytes above
+// 127 become \xHH escapes, so patterns in any code page match byte for byte.
+WideString SimplePatternText(std::string_view bytes);
+
 // ---- the function object ---------------------------------------------------------
 
 class TTsFunction : public TTsObject {
@@ -120,8 +133,6 @@ protected:
     virtual bool Match(TStream& input, std::string_view v) = 0;
     // The argument's bytes as this matcher reads them.
     virtual RawByteString Operand(TTsRpnValueEx& arg) { return arg.GetBytes(); }
-    // The bytes of v follow at the position: consumes them, else nothing.
-    static bool MatchExact(TStream& input, std::string_view v);
 };
 
 // Text or bytes transformed in place.

@@ -309,12 +309,11 @@ WideString TTsFunctions::NextValueText() {
 
 void TTsFunctions::RegisterHandler(std::u16string_view name, TTsFunctionHandler handler) {
     WideString valueText = NextValueText();
-    Subscribe(
-        name, TTsCallbackId{this, registrations_},
-        [h = std::move(handler)](TObject&, TTsArgs args, TTsValue&) {
-            return h(*static_cast<TTsFuncContext*>(const_cast<void*>(args[0].AsPtr())));
-        },
-        valueText);
+    Subscribe(name, TTsCallbackId{this, registrations_}, THandlerCall{std::move(handler)}, valueText);
+}
+
+bool TTsFunctions::THandlerCall::operator()(TObject&, TTsArgs args, TTsValue&) const {
+    return Handler(*static_cast<TTsFuncContext*>(const_cast<void*>(args[0].AsPtr())));
 }
 
 void TTsFunctions::AssignFrom(const TTsFunctions& other) {

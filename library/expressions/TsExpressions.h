@@ -273,8 +273,24 @@ public:
     int Handlers(std::u16string_view name, TTsCallbackList& out) const { return Collect(name, out); }
     // Every registered name once, in registry order, joined by ", ".
     WideString NamesText() const;
+    // The class whose standard handler (Register) is the name's only
+    // handler; nullptr when the name has none, several, or one of the
+    // caller's own. Matcher conditions call their match directly only while
+    // this names the library's function (Seq() tells them when to ask again).
+    TTsFunctionClass StandardClass(std::u16string_view name) const;
 
 private:
+    // Named types rather than lambdas, so that StandardClass can recognise
+    // a standard registration, also in a copy made by AssignFrom.
+    struct THandlerCall {
+        TTsFunctionHandler Handler;
+        bool operator()(TObject& sender, TTsArgs args, TTsValue& result) const;
+    };
+    struct TStandardCall {
+        TTsFunctionClass Class;
+        bool operator()(TTsFuncContext& context) const;
+    };
+
     WideString NextValueText();
     uint32_t registrations_ = 0;
 };

@@ -247,3 +247,196 @@ TEST(TsConditions, NodeReferencesInConditions) {
     EXPECT_FALSE(TestCondition(Compile(u"? missing$kind 'v2' ="), env));
     EXPECT_EQ(reported, 1);
 }
+
+namespace {
+
+// What one test of a condition object did: its value and where it left the
+// input, or the error it raised.
+std::string Outcome(TTsCondExpression& e, TStringStream& in, int64_t at) {
+    in.SetPosition(at);
+    try {
+        TTsValue v = e.EvaluateValue();
+        std::string s = v.Has(vkBool) ? (v.Bool ? "true" : "false") : "kinds " + std::to_string(v.Kinds);
+        return s + " at " + std::to_string(in.Position());
+    } catch (const Exception& x) {
+        return WideToUtf8(x.ClassName()) + ": " + WideToUtf8(x.Message()) + " at " + std::to_string(in.Position());
+    }
+}
+
+// A copy of the default registry whose own handler under each matcher name
+// declines: the expression then runs and the library's function answers.
+void DeclineMatchers(TTsFunctions& reg) {
+    for (std::u16string_view name : {u"cmp_eq", u"cmp_space", u"cmp_hex", u"cmp_pat"})
+        reg.RegisterHandler(name, [](TTsFuncContext& ctx) {
+            ctx.Target = nullptr;
+            return false;
+        });
+}
+
+}  // namespace
+
+TEST(TsConditions, DirectMatchersAgreeWithTheirExpressions) {
+    TTsFunctions direct, viaExpression;
+    direct.AssignFrom(DefaultFunctions());
+    viaExpression.AssignFrom(DefaultFunctions());
+    DeclineMatchers(viaExpression);
+
+    TTsOptions crlf1250, lfUtf8;
+    lfUtf8.LineBreak = u"\n";
+    lfUtf8.Codepage = 65001;
+    const std::string blanks = std::string(300, ' ');
+    const std::vector<std::string> inputs = {
+        "",       "abc def",    "ABC",       "  \t\r\nabc(", "\r\nx\n", "\xE8\xE8x", "\xC4\x8D\xC4\x8Dx",
+        "x|y",    "ab",         "1a2b",      "\"q\" rest",   "# note",  "a\r\n",     blanks + "(",
+        "abcabc", "\x61\x62\n", "key = val",
+    };
+    const std::vector<std::u16string_view> wellFormed = {
+        u"= ",     u"= abc",         u"= ABC",  u"= abcd",   u"= č",       u"_",       u"_ abc",
+        u"_ (",    u"x 61 62",       u"x 0d0a", u"% ID+",    u"% SP* ID+", u"% NL",    u"% [a-z]+ | [A-Z]+",
+        u"% x||y", u"% SP* ANY* NL", u"% č+ x", u"% [^\"]+", u"% DIG? ID", u"% SP* #", u"% ANY*",
+        u"% x|",
+    };
+    // Values the library's function refuses keep the expression and its error.
+    const std::vector<std::u16string_view> refused = {u"x 616", u"x 0Z", u"x", u"x  -- ", u"% |x", u"%"};
+    std::vector<std::pair<std::u16string_view, bool>> conditions;
+    for (std::u16string_view c : wellFormed) conditions.emplace_back(c, true);
+    for (std::u16string_view c : refused) conditions.emplace_back(c, false);
+    for (const TTsOptions& options : {crlf1250, lfUtf8}) {
+        for (const auto& [text, wellFormed] : conditions) {
+            TTsCondition c = Compile(text, options);
+            for (const std::string& input : inputs) {
+                TStringStream in(input);
+                TTsCondEnvironment env;
+                env.Options = options;
+                env.Input = &in;
+                env.Functions = &direct;
+                std::unique_ptr<TTsCondExpression> d = CreateConditionObject(c, env);
+                std::unique_ptr<TTsCondExpression> shared = CreateConditionObject(c, env);
+                shared->SetFunctions(nullptr);  // the process-wide registry
+                env.Functions = &viaExpression;
+                std::unique_ptr<TTsCondExpression> x = CreateConditionObject(c, env);
+                auto& pre = dynamic_cast<TTsPrecompiledCondExpr&>(*d);
+                EXPECT_EQ(pre.MatchesDirectly(), wellFormed) << WideToUtf8(text);
+                EXPECT_FALSE(dynamic_cast<TTsPrecompiledCondExpr&>(*x).MatchesDirectly());
+                // At the start, inside, at the end, and back at the start:
+                // each object is tested again as the engine does.
+                const int64_t size = static_cast<int64_t>(input.size());
+                for (int64_t at : {int64_t{0}, std::min<int64_t>(1, size), size, int64_t{0}}) {
+                    const std::string where = WideToUtf8(text) + " over \"" + input + "\" at " + std::to_string(at) +
+                                              ", code page " + std::to_string(options.Codepage);
+                    const std::string expected = Outcome(*x, in, at);
+                    EXPECT_EQ(Outcome(*d, in, at), expected) << where;
+                    EXPECT_EQ(Outcome(*shared, in, at), expected) << where;
+                }
+            }
+        }
+    }
+}
+
+TEST(TsConditions, DirectMatchersGiveTheExpressionsResult) {
+    // What a test leaves in the object is what the expression would leave.
+    TTsFunctions viaExpression;
+    viaExpression.AssignFrom(DefaultFunctions());
+    DeclineMatchers(viaExpression);
+    TTsCondition c = Compile(u"% ID+");
+    TStringStream in("abc def");
+    auto root = std::make_unique<TTsTreeNode>(u"r");
+    TTsCondEnvironment env;
+    env.BaseNode = root.get();
+    env.Input = &in;
+    std::unique_ptr<TTsCondExpression> d = CreateConditionObject(c, env);
+    env.Functions = &viaExpression;
+    std::unique_ptr<TTsCondExpression> x = CreateConditionObject(c, env);
+    ASSERT_TRUE(dynamic_cast<TTsPrecompiledCondExpr&>(*d).MatchesDirectly());
+    TTsExpressionResult dr, xr;
+    d->Evaluate(dr);
+    in.SetPosition(0);
+    x->Evaluate(xr);
+    EXPECT_EQ(dr.Value.Kinds, xr.Value.Kinds);
+    EXPECT_EQ(dr.Value.Bool, xr.Value.Bool);
+    EXPECT_EQ(dr.Node, xr.Node);
+    EXPECT_EQ(dr.Stream, xr.Stream);
+    EXPECT_EQ(d->Result.Kinds, x->Result.Kinds);
+    EXPECT_EQ(d->ExpressionText(), x->ExpressionText());
+    // No input to read: the expression decides, and raises what it raises.
+    d->Stream = nullptr;
+    x->Stream = nullptr;
+    EXPECT_FALSE(dynamic_cast<TTsPrecompiledCondExpr&>(*d).MatchesDirectly());
+    EXPECT_EQ(MessageOf<ETsBadRpnValue>([&] { d->EvaluateValue(); }),
+              MessageOf<ETsBadRpnValue>([&] { x->EvaluateValue(); }));
+}
+
+TEST(TsConditions, HandlersOfTheCallerUnderMatcherNamesComeFirst) {
+    TTsFunctions reg;
+    reg.AssignFrom(DefaultFunctions());
+    EXPECT_EQ(reg.StandardClass(u"cmp_eq"), FunctionClass<TFnCmpExact>());
+    EXPECT_EQ(reg.StandardClass(u"cmp_pat"), FunctionClass<TFnCmpPattern>());
+    EXPECT_EQ(reg.StandardClass(u"nosuch"), nullptr);
+    TStringStream in("xyz");
+    TTsCondEnvironment env;
+    env.Input = &in;
+    env.Functions = &reg;
+
+    // Registered before the condition is compiled: it answers "holds" where
+    // the library's match would fail, and consumes what it says.
+    int calls = 0;
+    bool decline = false;
+    reg.RegisterHandler(u"cmp_eq", [&](TTsFuncContext& ctx) {
+        ++calls;
+        if (decline) {
+            ctx.Target = nullptr;
+            return false;
+        }
+        TRpnValueStack& stack = ctx.Expression->Evaluator()->Stack();
+        stack.Pop();  // the value
+        stack.Pop();  // the input
+        ctx.Expression->Stream->SetPosition(2);
+        ctx.Target->AssignBool(true);
+        return true;
+    });
+    EXPECT_EQ(reg.StandardClass(u"cmp_eq"), nullptr);
+    TTsCondition c = Compile(u"= abc");
+    std::unique_ptr<TTsCondExpression> e = CreateConditionObject(c, env);
+    EXPECT_FALSE(dynamic_cast<TTsPrecompiledCondExpr&>(*e).MatchesDirectly());
+    EXPECT_EQ(Outcome(*e, in, 0), "true at 2");
+    EXPECT_EQ(calls, 1);
+    // Declining hands the test on to the library's own function.
+    decline = true;
+    EXPECT_EQ(Outcome(*e, in, 0), "false at 0");
+    EXPECT_EQ(calls, 2);
+    // Other matchers are still tested directly.
+    std::unique_ptr<TTsCondExpression> other = CreateConditionObject(Compile(u"% ID+"), env);
+    EXPECT_TRUE(dynamic_cast<TTsPrecompiledCondExpr&>(*other).MatchesDirectly());
+    EXPECT_EQ(Outcome(*other, in, 0), "true at 3");
+
+    // Registered after an object has tested directly: its next test sees it.
+    decline = false;
+    EXPECT_EQ(Outcome(*other, in, 0), "true at 3");
+    reg.RegisterHandler(u"cmp_pat", [&](TTsFuncContext& ctx) {
+        ++calls;
+        ctx.Target = nullptr;
+        return false;
+    });
+    EXPECT_FALSE(dynamic_cast<TTsPrecompiledCondExpr&>(*other).MatchesDirectly());
+    EXPECT_EQ(Outcome(*other, in, 0), "true at 3");
+    EXPECT_EQ(calls, 3);
+    // The registry made plain again: direct once more.
+    reg.AssignFrom(DefaultFunctions());
+    EXPECT_TRUE(dynamic_cast<TTsPrecompiledCondExpr&>(*e).MatchesDirectly());
+    EXPECT_EQ(Outcome(*e, in, 0), "false at 0");
+    EXPECT_EQ(calls, 3);
+
+    // A registry whose only cmp_eq is another library function: that one
+    // answers, the condition does not test its own way.
+    TTsFunctions odd;
+    odd.Register(u"cmp_eq", FunctionClass<TFnCmpPattern>());
+    env.Functions = &odd;
+    std::unique_ptr<TTsCondExpression> p = CreateConditionObject(Compile(u"= ID+"), env);
+    EXPECT_FALSE(dynamic_cast<TTsPrecompiledCondExpr&>(*p).MatchesDirectly());
+    EXPECT_EQ(Outcome(*p, in, 0), "true at 3");
+    // The library's own class registered twice is two handlers: the
+    // expression calls them.
+    odd.Register(u"cmp_pat", FunctionClass<TFnCmpPattern>());
+    odd.Register(u"cmp_pat", FunctionClass<TFnCmpPattern>());
+    EXPECT_EQ(odd.StandardClass(u"cmp_pat"), nullptr);
+}

@@ -11,6 +11,7 @@
 
 #include "TsmTestSupport.h"
 #include "library/modelling/TsmCompiler.h"
+#include "library/modelling/TsmExplain.h"
 #include "support/Strings.h"
 #include "tests/TestSupport.h"
 
@@ -525,3 +526,90 @@ TEST(Engine, InputsUpToTheOffsetRangeCanBeModelled) {
 
 }  // namespace
 }  // namespace ts
+
+namespace {
+
+// Everything a run shows: the outline or the error, each step event, and
+// the farthest failure's explanation.
+std::string RunShows(Engine& e) {
+    std::string shown;
+    e.compiler().OnModellingStep = [&](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
+        shown += WideToUtf8(node.Props.Name) + ":" + std::to_string(static_cast<int32_t>(kind)) + ":";
+        if (value.Type() == vtInteger)
+            shown += std::to_string(value.AsInt());
+        else if (value.AsObj())
+            shown += WideToUtf8(value.AsObj()->ClassName());
+        shown += " @" + std::to_string(e.input.Position()) + "\n";
+    };
+    TTsmFarthestFailure farthest(e.compiler());
+    e.input.SetPosition(0);
+    try {
+        shown += Outline(e.Run());
+    } catch (const Exception& x) {
+        shown += WideToUtf8(x.ClassName()) + ": " + WideToUtf8(x.Message()) + "\n";
+    }
+    shown += WideToUtf8(farthest.ExpectedText()) + "\n" + WideToUtf8(farthest.ChainText()) + "\n";
+    e.compiler().OnModellingStep = nullptr;
+    return shown;
+}
+
+}  // namespace
+
+TEST(Engine, DirectMatchersRunAsTheirExpressions) {
+    // Every matcher operator, negated ones too; the second input fails on
+    // its last line.
+    const char* model =
+        "END? eof\n"
+        "LINE\n"
+        "  \"blank\"? eof\n"
+        "  \"comment\" % SP* #\n"
+        "  \"stars\" x 2A2A\n"
+        "  \"semi\" = ;\n"
+        "  \"pair\" !x 3B\n"
+        "    .? \"key\" % ID+ | DIG+\n"
+        "    . _ =\n"
+        "    .? \"value\" % SP* ANY*\n";
+    for (const char* input : {"a = 1\n# c\n**\n;\n\nb=2\n  7 =x\n", "a = 1\n**\nb=2\nbad line\n"}) {
+        Engine direct(model, input);
+        Engine viaExpression(model, input);
+        // Handlers of the caller's that decline: the expression runs and the
+        // library's function answers.
+        for (std::u16string_view name : {u"cmp_eq", u"cmp_space", u"cmp_hex", u"cmp_pat"})
+            viaExpression.compiler().Functions->RegisterHandler(name, [](TTsFuncContext& ctx) {
+                ctx.Target = nullptr;
+                return false;
+            });
+        EXPECT_EQ(RunShows(direct), RunShows(viaExpression)) << input;
+    }
+}
+
+TEST(Engine, HandlersOfTheCallerUnderMatcherNamesComeFirst) {
+    const char* model = "\"word\" = abc\n  \"rest\" % ANY*\n";
+    int calls = 0;
+    auto mine = [&](TTsFuncContext& ctx) {
+        ++calls;
+        TRpnValueStack& stack = ctx.Expression->Evaluator()->Stack();
+        stack.Pop();
+        stack.Pop();
+        ctx.Expression->Stream->SetPosition(2);
+        ctx.Target->AssignBool(true);
+        return true;
+    };
+    // Registered before the model is compiled.
+    auto tree = test::ReadModel(model);
+    TTsmCompiler compiler;
+    compiler.Functions->RegisterHandler(u"cmp_eq", mine);
+    compiler.Compile(*tree);
+    compiler.Options.LineBreak = u"\n";
+    TStringStream in("xyz");
+    EXPECT_EQ(Outline(*compiler.Modell(in)), "word [xy] {z}\n  rest [z]\n");
+    EXPECT_EQ(calls, 1);
+
+    // Registered after a run that tested directly: the next run asks it.
+    Engine e(model, "xyz");
+    EXPECT_THAT(e.RunError<ETsmNoMatchingNode>(), HasSubstr("input: @0 x y z <eof>."));
+    e.compiler().Functions->RegisterHandler(u"cmp_eq", mine);
+    e.input.SetPosition(0);
+    EXPECT_EQ(Outline(e.Run()), "word [xy] {z}\n  rest [z]\n");
+    EXPECT_EQ(calls, 2);
+}

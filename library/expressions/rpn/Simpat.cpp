@@ -696,9 +696,9 @@ TSimpatPattern::TSimpatPattern(std::u16string_view text) : text_(text) {
         text_, [&](std::u16string_view choice, bool) { choices_.push_back(std::make_unique<TLinearSimpat>(choice)); });
 }
 
-bool TSimpatPattern::Match(TStream& stream) const {
+bool TSimpatPattern::Match(TStream& stream, std::string_view nl) const {
     TSimpatInput in(stream);
-    TSimpatContext ctx{&in, nl_, this, nullptr};
+    TSimpatContext ctx{&in, nl, this, nullptr};
     int64_t start = in.Pos();
     for (const auto& choice : choices_) {
         if (choice->Match(ctx)) {

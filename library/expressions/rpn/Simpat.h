@@ -255,7 +255,10 @@ public:
 
     // First matching choice wins and the stream stays after its match;
     // otherwise the stream is back at its start and the result is false.
-    bool Match(TStream& stream) const;
+    bool Match(TStream& stream) const { return Match(stream, nl_); }
+    // The same with these line-break bytes, for one pattern shared by
+    // callers whose line breaks differ.
+    bool Match(TStream& stream, std::string_view nl) const;
 
 private:
     WideString text_;
