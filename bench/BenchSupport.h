@@ -1,6 +1,7 @@
 // What every benchmark shares: the size of its input, shrunk for the smoke
-// run that only checks that each benchmark still builds and runs, and the
-// heap in use, by which a benchmark reports what a tree costs per node.
+// run that only checks that each benchmark still builds and runs, the heap
+// in use, by which a benchmark reports what a tree costs per node, and the
+// place at which the condition benchmarks test.
 #pragma once
 
 #include <malloc.h>
@@ -8,7 +9,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <string>
 #include <vector>
+
+#include "library/core/TsNodes.h"
+#include "library/expressions/TsConditions.h"
 
 namespace ts::bench {
 
@@ -38,5 +44,19 @@ int64_t NodeCount(const Node& root) {
     }
     return n;
 }
+
+// Conditions tested at the start of an input, with an empty root node as
+// their base and the default options.
+struct TConditionPlace {
+    explicit TConditionPlace(std::string input) : Input(std::move(input)) {
+        Env.Options = Options;
+        Env.BaseNode = Root.get();
+        Env.Input = &Input;
+    }
+    TTsOptions Options;
+    TStringStream Input;
+    std::unique_ptr<TTsTreeNode> Root = std::make_unique<TTsTreeNode>(u"root");
+    TTsCondEnvironment Env;
+};
 
 }  // namespace ts::bench

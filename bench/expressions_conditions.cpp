@@ -5,8 +5,7 @@
 
 #include <memory>
 
-#include "library/core/TsNodes.h"
-#include "library/expressions/TsConditions.h"
+#include "bench/BenchSupport.h"
 
 using namespace ts;
 
@@ -15,21 +14,15 @@ namespace {
 // A fresh evaluation object per test, or (reuse) one object evaluated again
 // and again, as the engine keeps one per model node.
 void RunCondition(benchmark::State& state, std::u16string_view text, bool reuse = false) {
-    TTsOptions options;
-    TTsCondition cond = ParseCondition(text, DefaultConditions(), options).Condition;
-    TStringStream input("abc def ghi; some more text follows here");
-    auto root = std::make_unique<TTsTreeNode>(u"root");
-    TTsCondEnvironment env;
-    env.Options = options;
-    env.BaseNode = root.get();
-    env.Input = &input;
-    std::unique_ptr<TTsCondExpression> object = CreateConditionObject(cond, env);
+    bench::TConditionPlace at("abc def ghi; some more text follows here");
+    TTsCondition cond = ParseCondition(text, DefaultConditions(), at.Options).Condition;
+    std::unique_ptr<TTsCondExpression> object = CreateConditionObject(cond, at.Env);
     for (auto _ : state) {
-        input.SetPosition(0);
+        at.Input.SetPosition(0);
         if (reuse)
             benchmark::DoNotOptimize(object->EvaluateValue().Bool);
         else
-            benchmark::DoNotOptimize(TestCondition(cond, env));
+            benchmark::DoNotOptimize(TestCondition(cond, at.Env));
     }
 }
 

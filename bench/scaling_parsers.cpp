@@ -76,18 +76,12 @@ BENCHMARK(SimpatManyChoices)->Arg(1000)->Arg(2000)->Arg(4000)->MinTime(0.2)->Uni
 // Evaluates an expression condition of the text once per iteration, parsed
 // afresh (the RPN compile cache emptied), at an empty node.
 void RunExpression(benchmark::State& state, const std::u16string& text) {
-    TTsOptions options;
-    TStringStream input("x");
-    auto root = std::make_unique<TTsTreeNode>(u"root");
-    TTsCondEnvironment env;
-    env.Options = options;
-    env.BaseNode = root.get();
-    env.Input = &input;
+    bench::TConditionPlace at("x");
     for (auto _ : state) {
         RpnClearCompileCache();
-        TTsCondition cond = ParseCondition(text, DefaultConditions(), options).Condition;
-        input.SetPosition(0);
-        if (!TestCondition(cond, env)) state.SkipWithError("the condition does not hold");
+        TTsCondition cond = ParseCondition(text, DefaultConditions(), at.Options).Condition;
+        at.Input.SetPosition(0);
+        if (!TestCondition(cond, at.Env)) state.SkipWithError("the condition does not hold");
     }
 }
 
