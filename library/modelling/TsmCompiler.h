@@ -73,6 +73,9 @@ public:
     // listener that has taken them may call FreeRecords, so that a long
     // input runs in memory bounded by its largest record.
     std::function<void(TTsTreeNode& root)> OnRecordsDone;
+    // Called every TTsmLimits::ProgressInterval child steps with the
+    // position of the run's base input: how far the run has read.
+    std::function<void(int64_t position)> OnProgress;
 
     // Frees the result root's children and every stream and view that only
     // they used, and forgets what the run knew of them: a later node

@@ -444,6 +444,7 @@ public:
           count_(static_cast<int32_t>(n.Children.size())),
           cyclic_(n.ChildSummary.IsCyclic),
           watching_(static_cast<bool>(c_.OnModellingStep)),
+          progressing_(static_cast<bool>(c_.OnProgress)),
           // A tentative node's failure is always forgiven by its parent, so
           // the error it returns is never read: no message needs to be written.
           forgivenFailure_(n.Props.IsTentative && n.ParentNode && !watching_) {}
@@ -452,6 +453,10 @@ public:
     std::unique_ptr<Exception> Run() {
         for (;;) {
             ThrowIfCancelled();
+            if (progressing_ && --c_.RunState->UntilProgress <= 0) {
+                c_.RunState->UntilProgress = TTsmLimits::ProgressInterval;
+                c_.OnProgress(c_.BaseInput().Position());
+            }
             if (n_.CurrentChild >= count_) return NoChildMatched();
             TTsmNode& child = *n_.Children[static_cast<size_t>(n_.CurrentChild)];
             if (watching_) Notify(child, TTsmStepKind::TryTest, TTsArg(-1));
@@ -579,6 +584,7 @@ private:
     const int32_t count_;
     const bool cyclic_;
     const bool watching_;
+    const bool progressing_;
     const bool forgivenFailure_;
     int32_t idle_ = 0;
     const TStream* idleStream_ = nullptr;

@@ -606,3 +606,19 @@ TEST(Engine, ReferencesToFreedRecordsFindNothing) {
     // Outside a run there is nothing to free.
     EXPECT_THROW(streamed.compiler().FreeRecords(), ETsmNoModellingSlicer);
 }
+
+// Progress reports how far the base input has been read, rising, a few
+// times per run rather than at every step.
+TEST(Engine, ProgressFollowsTheBaseInput) {
+    std::string text;
+    for (int i = 0; i < 40000; ++i) text += "k" + std::to_string(i) + "=v\n";
+    Engine e("END? eof\nLINE\n  \"pair\" =\n    1 \"key\" % ID+\n    2 % =\n    3 \"value\" % ANY*\n", text);
+    std::vector<int64_t> seen;
+    e.compiler().OnProgress = [&](int64_t position) { seen.push_back(position); };
+    e.Run();
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_LT(seen.size(), 40u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_GT(seen.front(), 0);
+    EXPECT_LE(seen.back(), static_cast<int64_t>(text.size()));
+}
