@@ -106,7 +106,8 @@ RawByteString ReadInputFile(const std::string& arg) {
 }
 
 std::unique_ptr<TStream> OpenInputStream(const std::string& arg) {
-    if (arg != "-") return std::make_unique<TReadAheadStream>(std::make_unique<TFileStreamW>(FileArg(arg), TFileMode::fmOpenRead));
+    if (arg != "-")
+        return std::make_unique<TReadAheadStream>(std::make_unique<TFileStreamW>(FileArg(arg), TFileMode::fmOpenRead));
     const WideString name = CreateTempFileW({}, u"tessarine-stdin-");
     auto file = std::make_unique<TFileStreamW>(name, TFileMode::fmOpenReadWrite);
     // Unlinked at once: the open file is all that is left of it.

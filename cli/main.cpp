@@ -43,8 +43,8 @@ const std::vector<TCommand>& Commands() {
          "canonical text model; the native reader is the hand-written one. Each node is\n"
          "followed by its properties as \"$name = value\".\n"},
         {"run",
-         "[--json|--jsonl] [--trace [--trace-limit N]] [--line-break crlf|lf|cr] [--codepage N|CHARSET] [--max-memory MIB]\n"
-         "    MODEL INPUT",
+         "[--json|--jsonl] [--trace [--trace-limit N]] [--line-break crlf|lf|cr] [--codepage N|CHARSET]\n"
+         "    [--max-memory MIB] MODEL INPUT",
          "run MODEL's model over INPUT and print the result tree",
          &RunRun,
          {"line-break", "codepage", "trace-limit", "max-memory"},
