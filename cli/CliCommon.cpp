@@ -12,7 +12,9 @@
 #include "library/modelling/TsmEngine.h"
 #include "library/text/TsTextLocation.h"
 #include "library/text/modellingreader/TsmReadExplain.h"
+#include "support/ReadAheadStream.h"
 #include "support/Strings.h"
+#include "support/TempFiles.h"
 
 namespace ts::cli {
 
@@ -103,6 +105,20 @@ RawByteString ReadInputFile(const std::string& arg) {
     return bytes;
 }
 
+std::unique_ptr<TStream> OpenInputStream(const std::string& arg) {
+    if (arg != "-")
+        return std::make_unique<TReadAheadStream>(std::make_unique<TFileStreamW>(FileArg(arg), TFileMode::fmOpenRead));
+    const WideString name = CreateTempFileW({}, u"tessarine-stdin-");
+    auto file = std::make_unique<TFileStreamW>(name, TFileMode::fmOpenReadWrite);
+    // Unlinked at once: the open file is all that is left of it.
+    std::remove(WideToUtf8(name).c_str());
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0) file->WriteBuffer(buf, static_cast<int64_t>(n));
+    file->Seek(0, TSeekOrigin::soBeginning);
+    return std::make_unique<TReadAheadStream>(std::move(file));
+}
+
 TTextPlace TTextPlace::File(const std::string& arg, RawByteString bytes, int32_t codepage) {
     TTextPlace p;
     p.FileName = arg == "-" ? WideString(u"<stdin>") : FileArg(arg);
@@ -120,6 +136,11 @@ TTextPlace TTextPlace::Memo(const std::string& arg, WideString text, int32_t fir
     return p;
 }
 
+TTsTextLocation LocateInPlace(const TTextPlace& place, int64_t offset) {
+    if (place.Locator) return place.Locator->Locate(offset, place.Codepage);
+    return LocateOffset(place.Bytes, offset, place.Codepage);
+}
+
 WideString ErrorText(const std::exception& error) {
     if (const auto* e = dynamic_cast<const Exception*>(&error)) return ErrorClassText(error) + u": " + e->Message();
     return ErrorClassText(error) + u": " + Utf8ToWide(error.what());
@@ -129,7 +150,7 @@ namespace {
 
 WideString OffsetPlaceText(const TTextPlace& place, int64_t offset, std::u16string_view message) {
     if (place.IsMemo) return MemoOffsetText(place.MemoText, offset, place.FileName, place.FirstLine, message);
-    TTsTextLocation where = LocateOffset(place.Bytes, offset, place.Codepage);
+    TTsTextLocation where = LocateInPlace(place, offset);
     where.Line += place.FirstLine;
     return LocatedMessage(place.FileName, where, message);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "library/core/TsNodes.h"
+#include "library/text/TsTextLocation.h"
+#include "support/Streams.h"
 #include "support/Strings.h"
 
 namespace ts::cli {
@@ -75,6 +78,10 @@ void Err(std::string_view text);
 WideString FileArg(const std::string& arg);
 // A file's bytes; "-" reads standard input.
 RawByteString ReadInputFile(const std::string& arg);
+// A file to be read as a run goes, through a read-ahead window. Standard
+// input ("-") is first copied to a temporary file that nobody else can
+// open and that goes when the stream does, so that it can be sought too.
+std::unique_ptr<TStream> OpenInputStream(const std::string& arg);
 
 // A text that errors may point into, named as the user named its file.
 struct TTextPlace {
@@ -82,6 +89,8 @@ struct TTextPlace {
     // Offsets count these bytes, decoded with Codepage ...
     RawByteString Bytes;
     int32_t Codepage = 65001;
+    // ... or, when set, the bytes of a stream not held in memory (borrowed).
+    TTsStreamLocator* Locator = nullptr;
     // ... or, when IsMemo, the bytes of memo text (a model loaded from the
     // file, whose first line is the file's line FirstLine).
     bool IsMemo = false;
@@ -91,6 +100,9 @@ struct TTextPlace {
     static TTextPlace File(const std::string& arg, RawByteString bytes, int32_t codepage = 65001);
     static TTextPlace Memo(const std::string& arg, WideString text, int32_t firstLine);
 };
+
+// Where an offset of a file's text lies (not for memo text).
+TTsTextLocation LocateInPlace(const TTextPlace& place, int64_t offset);
 
 // "Humanised Class: message".
 WideString ErrorText(const std::exception& error);

@@ -1,6 +1,9 @@
 // `tessarine run`: a model run over an input file, and its result tree.
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "cli/Commands.h"
 #include "debugger/driver/TsdbgNames.h"
@@ -10,6 +13,7 @@
 #include "library/modelling/TsmExplain.h"
 #include "library/script/charset/Charsets.h"
 #include "library/text/TsTextLocation.h"
+#include "support/Progress.h"
 #include "support/Strings.h"
 
 namespace ts::cli {
@@ -144,9 +148,20 @@ private:
 // What the run expected where it got farthest, at that place of the input.
 void ReportFarthest(const TModelRun& run, const TTextPlace& input) {
     if (run.FarthestOffset < 0) return;
-    const TTsTextLocation where = LocateOffset(input.Bytes, run.FarthestOffset, input.Codepage);
+    const TTsTextLocation where = LocateInPlace(input, run.FarthestOffset);
     Err(LocatedMessage(input.FileName, where, u"farthest failure: expected one of: " + run.Expected));
     if (!run.Chain.empty()) Err(u"  while modelling " + run.Chain + u"\n");
+}
+
+// --jsonl: each record of the root as one JSON line once the root's loop
+// has finished it; then it and the streams only it used are freed.
+void StreamRecords(TTsmCompiler& compiler, int32_t codepage) {
+    compiler.OnRecordsDone = [&compiler, codepage](TTsTreeNode& root) {
+        if (root.ChildCount() == 0) return;
+        const TRunOutput output{compiler.ModellingSlicer(), codepage};
+        for (int i = 0; i < root.ChildCount(); ++i) Out(TreeToJson(*root.ChildByIndex(i), true, &TextJson, &output));
+        compiler.FreeRecords();
+    };
 }
 
 }  // namespace
@@ -157,6 +172,10 @@ int RunRun(const TArgs& args) {
     const int32_t codepage = CodepageArg(args);
     const std::string& modelArg = args.Positionals()[0];
     const std::string& inputArg = args.Positionals()[1];
+    const bool jsonl = args.Flag("jsonl");
+    if (jsonl && args.Flag("json")) throw EUsage("--json and --jsonl do not go together");
+    // A trace places every step in the input, which it holds whole.
+    if (jsonl && args.Flag("trace")) throw EUsage("--trace and --jsonl do not go together");
 
     // Each step's errors point into the text that step reads.
     TLoadedSource source;
@@ -167,11 +186,21 @@ int RunRun(const TArgs& args) {
     }
     const TTextPlace model = TTextPlace::Memo(modelArg, source.Text, source.FirstLine);
     TTextPlace input;
+    // A streaming run reads its input as it goes and places errors in it there.
+    std::unique_ptr<TStream> stream;
+    std::optional<TTsStreamLocator> locator;
     try {
-        input = TTextPlace::File(inputArg, ReadInputFile(inputArg), codepage);
+        if (jsonl) {
+            stream = OpenInputStream(inputArg);
+            input = TTextPlace::File(inputArg, {}, codepage);
+            input.Locator = &locator.emplace(*stream);
+        } else {
+            input = TTextPlace::File(inputArg, ReadInputFile(inputArg), codepage);
+        }
     } catch (const std::exception& e) {
         return ReportError(e);
     }
+    const int64_t inputSize = stream ? stream->Size() : static_cast<int64_t>(input.Bytes.size());
 
     TModelRunRequest request;
     request.ModelText = source.Text;
@@ -179,27 +208,48 @@ int RunRun(const TArgs& args) {
     request.Read.FirstLine = source.FirstLine;
     request.Read.OnReport = [&model](Exception& e) { Err(PlacedErrorText(e, &model)); };
     request.Input = input.Bytes;
+    request.InputStream = stream.get();
     request.Codepage = codepage;
     // An empty line break is detected from the input.
     request.LineBreak = !lineBreak ? u"" : *lineBreak == "crlf" ? u"\r\n" : *lineBreak == "lf" ? u"\n" : u"\r";
-    // Reports go to stderr as they come and the run goes on.
-    request.OnReport = [&input](const Exception& e) { Err(PlacedErrorText(e, &input)); };
+    std::optional<TProgress> progress;
+    if (TProgress::Wanted(inputSize, isatty(STDERR_FILENO) == 1))
+        progress.emplace(inputSize, [](std::string_view text) { Err(text); });
+    // Reports go to stderr as they come and the run goes on; a progress
+    // line is ended first, so that it does not run into them.
+    request.OnReport = [&input, &progress](const Exception& e) {
+        if (progress) progress->Finish();
+        Err(PlacedErrorText(e, &input));
+    };
     if (const auto mib = args.IntValue("max-memory", 1, INT32_MAX)) request.Limits.MaxMemory = int64_t{*mib} << 20;
     std::optional<TTrace> trace;
-    if (args.Flag("trace")) {
-        const int limit = args.IntValue("trace-limit", 0, INT32_MAX).value_or(10000);
-        request.BeforeRun = [&trace, &input, limit](TTsmCompiler& compiler) { trace.emplace(compiler, input, limit); };
-    }
+    const bool tracing = args.Flag("trace");
+    const int traceLimit = args.IntValue("trace-limit", 0, INT32_MAX).value_or(10000);
+    request.BeforeRun = [&](TTsmCompiler& compiler) {
+        if (tracing) trace.emplace(compiler, input, traceLimit);
+        if (jsonl) StreamRecords(compiler, codepage);
+        if (progress) compiler.OnProgress = [&progress](int64_t position) { progress->Update(position); };
+    };
     const std::unique_ptr<TModelRun> run = RunModel(std::move(request));
+    if (progress) progress->Finish();
     if (run->ErrorStage == TRunStage::Model) return ReportError(*run->Error, &model);
     const bool json = args.Flag("json");
     if (run->Error) {
         ReportError(*run->Error, &input);
         ReportFarthest(*run, input);
-        if (run->ResultRoot()) PrintTree(*run->ResultRoot(), TRunOutput{*run->Result, codepage}, json, true);
+        // A streaming run has printed its records as they came.
+        if (run->ResultRoot() && !jsonl) PrintTree(*run->ResultRoot(), TRunOutput{*run->Result, codepage}, json, true);
         return ExitError;
     }
-    if (run->ResultRoot()) PrintTree(*run->ResultRoot(), TRunOutput{*run->Result, codepage}, json, false);
+    if (run->ResultRoot()) {
+        if (jsonl) {
+            const TRunOutput output{*run->Result, codepage};
+            for (int i = 0; i < run->ResultRoot()->ChildCount(); ++i)
+                Out(TreeToJson(*run->ResultRoot()->ChildByIndex(i), true, &TextJson, &output));
+        } else {
+            PrintTree(*run->ResultRoot(), TRunOutput{*run->Result, codepage}, json, false);
+        }
+    }
     if (run->HasInputLeft()) ReportFarthest(*run, input);
     // FAIL reports and input left make the run's outcome a failure, warnings do not.
     return run->HasFailReports() || run->HasInputLeft() ? ExitDifferent : ExitOk;

@@ -43,18 +43,23 @@ const std::vector<TCommand>& Commands() {
          "canonical text model; the native reader is the hand-written one. Each node is\n"
          "followed by its properties as \"$name = value\".\n"},
         {"run",
-         "[--json] [--trace [--trace-limit N]] [--line-break crlf|lf|cr] [--codepage N|CHARSET] [--max-memory MIB]\n"
-         "    MODEL INPUT",
+         "[--json|--jsonl] [--trace [--trace-limit N]] [--line-break crlf|lf|cr] [--codepage N|CHARSET]\n"
+         "    [--max-memory MIB] MODEL INPUT",
          "run MODEL's model over INPUT and print the result tree",
          &RunRun,
          {"line-break", "codepage", "trace-limit", "max-memory"},
-         {"json", "trace"},
+         {"json", "jsonl", "trace"},
          "MODEL is read as the debugger reads it and compiled fully; INPUT is read as\n"
          "bytes, from standard input when it is \"-\". Each result node is printed as\n"
          "name = \"text\": a leaf with the text its condition matched (its \"start\"\n"
          "span), a node with children with what they matched (its \"inner\" span); texts\n"
          "are cut after 60 characters. --json gives each node's \"text\" whole by the same\n"
          "rule and every property, a span as {\"offset\", \"length\"} in integers.\n"
+         "--jsonl prints each child of the result root as one JSON line in that form\n"
+         "as soon as the root has finished it, then frees it: INPUT is read as the run\n"
+         "goes, in memory bounded by its largest record, and a node reference to an\n"
+         "earlier record finds nothing. On a terminal, inputs over 4 MiB show their\n"
+         "progress on stderr.\n"
          "INPUT's line break is detected unless --line-break names it. --codepage is\n"
          "the code page of conditions and input text, a number or a charset name\n"
          "(koi8-r); 65001 (UTF-8) by default. Errors, FAIL and WARN reports and input\n"

@@ -106,7 +106,7 @@ std::unique_ptr<TModelRun> RunModel(TModelRunRequest request) {
     const TTsmFarthestFailure farthest(compiler);
     compiler.KeepFailedResult = true;
     try {
-        run->Result = compiler.Modell(*run->Stream);
+        run->Result = compiler.Modell(request.InputStream ? *request.InputStream : *run->Stream);
     } catch (const std::exception& e) {
         failed(e, TRunStage::Input);
         run->Result = std::move(compiler.FailedResult);

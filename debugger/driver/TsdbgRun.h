@@ -58,6 +58,9 @@ struct TModelRunRequest {
     // How the model text is read (its file's name and first line).
     TModelReadOptions Read;
     RawByteString Input;
+    // When set, the run reads this stream (borrowed; it must outlive the
+    // run) instead of Input, e.g. a large file read as the run goes.
+    TStream* InputStream = nullptr;
     // The input's code page; the model's conditions become bytes with it too.
     int32_t Codepage = SystemCodepage;
     // Empty: detected from the input.

@@ -68,6 +68,21 @@ public:
     // refers to except the caller's input, which must outlive it.
     bool KeepFailedResult = false;
     std::unique_ptr<TTsmSlicer> FailedResult;
+    // Called in the root's loop after each child that succeeded, with the
+    // result root: its children are complete records from then on. A
+    // listener that has taken them may call FreeRecords, so that a long
+    // input runs in memory bounded by its largest record.
+    std::function<void(TTsTreeNode& root)> OnRecordsDone;
+    // Called every TTsmLimits::ProgressInterval child steps with the
+    // position of the run's base input: how far the run has read.
+    std::function<void(int64_t position)> OnProgress;
+
+    // Frees the result root's children and every stream and view that only
+    // they used, and forgets what the run knew of them: a later node
+    // reference to them finds nothing. Only from OnRecordsDone, where the
+    // root is the only node being modelled; ETsmNoModellingSlicer elsewhere.
+    // Returns the number of result nodes freed.
+    int64_t FreeRecords();
 
     // ---- Modelling (the engine) ----
     // Runs the compiled model over input (borrowed; read from its position)

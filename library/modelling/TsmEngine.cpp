@@ -6,6 +6,7 @@
 
 #include <climits>
 
+#include "library/core/TsTreeWalk.h"
 #include "library/modelling/TsmCompiler.h"
 #include "library/script/charset/Charsets.h"
 #include "library/text/TsStreamers.h"
@@ -233,6 +234,47 @@ std::unique_ptr<TTsmSlicer> TTsmCompiler::Modell(TStream& input) {
     return std::move(Slicer);
 }
 
+int64_t TTsmCompiler::FreeRecords() {
+    TTsmSlicer& slicer = ModellingSlicer();
+    TTsTreeNode* root = slicer.ResultRoot();
+    if (!root || !Root || !RunState) return 0;
+    int64_t freed = 0;
+    for (int i = 0; i < root->ChildCount(); ++i)
+        for ([[maybe_unused]] auto step : PreOrder(*root->ChildByIndex(i))) ++freed;
+    root->DeleteChildren();
+    TTsmRunState& rs = *RunState;
+    rs.LiveResults -= freed;
+    // Nothing below the root is being modelled, so nothing it logged is live.
+    rs.CreatedLog.clear();
+    rs.Finder.Rewind(u"", root);
+    if (slicer.ContextNode() != root) slicer.SetContextNode(nullptr);
+    // Model nodes keep their last result (a condition's base node) until
+    // they run again: none may keep a freed one.
+    std::vector<TTsmNode*> todo;
+    for (auto& child : Root->Children) todo.push_back(child.get());
+    while (!todo.empty()) {
+        TTsmNode* n = todo.back();
+        todo.pop_back();
+        n->Result = nullptr;
+        n->CreatedResult = nullptr;
+        n->OwnsResult = false;
+        n->StartSpan = n->InnerSpan = n->EndSpan = TTsmSpan{};
+        for (auto& child : n->Children) todo.push_back(child.get());
+    }
+    // The streams the root's own spans read, and those still being read,
+    // stay; every other one served the freed records only.
+    std::vector<const TObject*> keep;
+    for (int i = 0; i < InputStack.Count(); ++i) keep.push_back(InputStack.At(i).Stream);
+    for (const TTsmSpan* span : {&Root->StartSpan, &Root->InnerSpan, &Root->EndSpan})
+        if (span->Stream) keep.push_back(span->Stream);
+    const TTsProperties& props = root->Props();
+    for (int i = 0; i < props.Count(); ++i)
+        if (const TTsProperty* p = props.ByIndex(i); p && TTsmSlicer::HasStreamData(p->Value))
+            keep.push_back(p->Value.Obj);
+    slicer.RemoveStreamsExcept(keep);
+    return freed;
+}
+
 // ---- Nodes ---------------------------------------------------------------------------
 
 TTsmNode::TTsmNode(TTsmCompiler& compiler, TTsmNode* parent, const TTsmProps& props)
@@ -402,6 +444,7 @@ public:
           count_(static_cast<int32_t>(n.Children.size())),
           cyclic_(n.ChildSummary.IsCyclic),
           watching_(static_cast<bool>(c_.OnModellingStep)),
+          progressing_(static_cast<bool>(c_.OnProgress)),
           // A tentative node's failure is always forgiven by its parent, so
           // the error it returns is never read: no message needs to be written.
           forgivenFailure_(n.Props.IsTentative && n.ParentNode && !watching_) {}
@@ -410,6 +453,10 @@ public:
     std::unique_ptr<Exception> Run() {
         for (;;) {
             ThrowIfCancelled();
+            if (progressing_ && --c_.RunState->UntilProgress <= 0) {
+                c_.RunState->UntilProgress = TTsmLimits::ProgressInterval;
+                c_.OnProgress(c_.BaseInput().Position());
+            }
             if (n_.CurrentChild >= count_) return NoChildMatched();
             TTsmNode& child = *n_.Children[static_cast<size_t>(n_.CurrentChild)];
             if (watching_) Notify(child, TTsmStepKind::TryTest, TTsArg(-1));
@@ -428,6 +475,9 @@ public:
                 TakeSuccess(child, in, p);
             else
                 in.Seek(p, TSeekOrigin::soBeginning);
+            // Only the root's loop hands out records: nothing below it is
+            // being modelled, so a listener may free them.
+            if (ok && !n_.ParentNode && c_.OnRecordsDone && n_.Result) c_.OnRecordsDone(*n_.Result);
             if (e || n_.MatchedChild != -1) return e;
             if (ok) {
                 CheckProgress(child, in);
@@ -534,6 +584,7 @@ private:
     const int32_t count_;
     const bool cyclic_;
     const bool watching_;
+    const bool progressing_;
     const bool forgivenFailure_;
     int32_t idle_ = 0;
     const TStream* idleStream_ = nullptr;

@@ -80,6 +80,8 @@ struct TTsmLimits {
     // physical memory by default; checked every ResultCheckInterval result nodes.
     int64_t MaxMemory = DefaultMaxMemory();
     static constexpr int32_t ResultCheckInterval = 4096;
+    // Child steps between two calls of the compiler's OnProgress.
+    static constexpr int32_t ProgressInterval = 65536;
     static int64_t DefaultMaxMemory();
 };
 
@@ -135,6 +137,7 @@ struct TTsmRunState {
     // check; the resident size when the run began (-1 when unknown).
     int64_t LiveResults = 0;
     int32_t UntilBoundsCheck = TTsmLimits::ResultCheckInterval;
+    int32_t UntilProgress = TTsmLimits::ProgressInterval;
     int64_t ResidentAtStart = -1;
 };
 

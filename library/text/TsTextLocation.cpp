@@ -87,4 +87,50 @@ WideString LocatedMessage(std::u16string_view fileName, const TTsTextLocation& w
     return out;
 }
 
+TTsTextLocation TTsStreamLocator::Locate(int64_t offset, int32_t codepage) {
+    const int64_t keep = stream_.Position();
+    const int64_t size = stream_.Size();
+    offset = std::clamp<int64_t>(offset, 0, size);
+    if (offset < scanned_) {
+        scanned_ = lineStart_ = 0;
+        line_ = 1;
+        afterCr_ = false;
+    }
+    char buf[65536];
+    stream_.Seek(scanned_, TSeekOrigin::soBeginning);
+    while (scanned_ < offset) {
+        const int64_t n = stream_.Read(buf, std::min<int64_t>(sizeof buf, offset - scanned_));
+        if (n <= 0) break;
+        for (int64_t i = 0; i < n; ++i) {
+            const char c = buf[i];
+            const int64_t at = scanned_ + i;
+            if (c == '\n' && afterCr_) {
+                lineStart_ = at + 1;  // CR LF is one break
+            } else if (c == '\n' || c == '\r') {
+                ++line_;
+                lineStart_ = at + 1;
+            }
+            afterCr_ = c == '\r';
+        }
+        scanned_ += n;
+    }
+    // The line itself, up to its break; one far longer than any reader
+    // shows is cut.
+    constexpr int64_t MostLine = int64_t{1} << 20;
+    RawByteString text;
+    stream_.Seek(lineStart_, TSeekOrigin::soBeginning);
+    while (static_cast<int64_t>(text.size()) < MostLine) {
+        const int64_t n = stream_.Read(buf, sizeof buf);
+        if (n <= 0) break;
+        const std::string_view got(buf, static_cast<size_t>(n));
+        const size_t end = got.find_first_of("\r\n");
+        text.append(got.substr(0, end));
+        if (end != std::string_view::npos) break;
+    }
+    stream_.Seek(keep, TSeekOrigin::soBeginning);
+    TTsTextLocation where = LocateOffset(text, std::max<int64_t>(0, offset - lineStart_), codepage);
+    where.Line = line_;
+    return where;
+}
+
 }  // namespace ts

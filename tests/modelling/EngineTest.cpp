@@ -613,3 +613,100 @@ TEST(Engine, HandlersOfTheCallerUnderMatcherNamesComeFirst) {
     EXPECT_EQ(Outline(e.Run()), "word [xy] {z}\n  rest [z]\n");
     EXPECT_EQ(calls, 2);
 }
+
+// A streaming run: each record of the root reaches OnRecordsDone alone and
+// complete, and freeing it leaves the slicer holding only the input, over a
+// copied line per record (a stream that is not memory) as over views.
+TEST(Engine, RecordsArriveOneByOneAndAreFreed) {
+    struct TFileLike : TStringStream {
+        using TStringStream::TStringStream;
+    };
+    const char* model = "END? eof\nLINE\n  \"pair\" =\n    1 \"key\" % ID+\n    2 % =\n    3 \"value\" % ANY*\n";
+    std::string text;
+    for (int i = 0; i < 300; ++i) text += "k" + std::to_string(i) + "=" + std::to_string(i * 7) + "\n";
+    for (bool memory : {true, false}) {
+        SCOPED_TRACE(memory ? "views" : "copies");
+        test::Compiled m = test::CompileModel(model);
+        TTsmCompiler& c = *m.compiler;
+        c.Options.LineBreak = u"\n";
+        std::vector<std::string> records;
+        int mostStreams = 0, mostViews = 0, calls = 0;
+        c.OnRecordsDone = [&](TTsTreeNode& root) {
+            TTsmSlicer& s = c.ModellingSlicer();
+            // END succeeds at the end of the input without a record.
+            if (root.ChildCount() == 0) return;
+            ++calls;
+            ASSERT_EQ(root.ChildCount(), 1) << "one record at a time";
+            const TTsTreeNode* pair = root.ChildByIndex(0);
+            records.push_back(s.TextOfNode(pair->FirstChild(u"key"), u"startGlobal") + "=" +
+                              s.TextOfNode(pair->FirstChild(u"value"), u"start"));
+            mostStreams = std::max(mostStreams, s.StreamCount());
+            mostViews = std::max(mostViews, s.ViewCount());
+            EXPECT_EQ(c.FreeRecords(), 3) << "the pair, its key and its value";
+            EXPECT_EQ(root.ChildCount(), 0);
+            EXPECT_EQ(c.RunState->LiveResults, 0);
+            EXPECT_EQ(s.StreamCount(), 1) << "only the input stays";
+            EXPECT_EQ(s.ViewCount(), 0);
+        };
+        std::unique_ptr<TStream> in = memory ? std::make_unique<TStringStream>(RawByteString(text))
+                                             : std::make_unique<TFileLike>(RawByteString(text));
+        std::unique_ptr<TTsmSlicer> s = c.Modell(*in);
+        EXPECT_EQ(calls, 300);
+        ASSERT_EQ(records.size(), 300u);
+        EXPECT_EQ(records[0], "k0=0");
+        EXPECT_EQ(records[299], "k299=2093");
+        EXPECT_LE(mostStreams, memory ? 1 : 2);
+        EXPECT_LE(mostViews, memory ? 1 : 0);
+        // The root's own spans still read the whole input.
+        EXPECT_EQ(s->TextOfNode(s->ResultRoot(), u"innerGlobal"), text);
+        EXPECT_EQ(s->ResultRoot()->ChildCount(), 0);
+    }
+}
+
+// A node reference to an earlier record finds it in a whole run and finds
+// nothing once records are freed as they come.
+TEST(Engine, ReferencesToFreedRecordsFindNothing) {
+    const char* model =
+        "END? eof\n"
+        "\"later\"? .first? has\n"
+        "  LINE\n"
+        "    \"text\" % ANY*\n"
+        "\"first\"? 1 1 =\n"
+        "  LINE\n"
+        "    \"text\" % ANY*\n";
+    auto names = [](TTsmSlicer& s) {
+        std::string out;
+        for (int i = 0; i < s.ResultRoot()->ChildCount(); ++i)
+            out += WideToUtf8(s.ResultRoot()->ChildByIndex(i)->Name()) + " ";
+        return out;
+    };
+    Engine whole(model, "a\nb\nc\n");
+    EXPECT_EQ(names(whole.Run()), "first later later ");
+
+    Engine streamed(model, "a\nb\nc\n");
+    std::string seen;
+    streamed.compiler().OnRecordsDone = [&](TTsTreeNode& root) {
+        if (root.ChildCount()) seen += WideToUtf8(root.ChildByIndex(0)->Name()) + " ";
+        streamed.compiler().FreeRecords();
+    };
+    streamed.Run();
+    EXPECT_EQ(seen, "first first first ");
+    // Outside a run there is nothing to free.
+    EXPECT_THROW(streamed.compiler().FreeRecords(), ETsmNoModellingSlicer);
+}
+
+// Progress reports how far the base input has been read, rising, a few
+// times per run rather than at every step.
+TEST(Engine, ProgressFollowsTheBaseInput) {
+    std::string text;
+    for (int i = 0; i < 40000; ++i) text += "k" + std::to_string(i) + "=v\n";
+    Engine e("END? eof\nLINE\n  \"pair\" =\n    1 \"key\" % ID+\n    2 % =\n    3 \"value\" % ANY*\n", text);
+    std::vector<int64_t> seen;
+    e.compiler().OnProgress = [&](int64_t position) { seen.push_back(position); };
+    e.Run();
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_LT(seen.size(), 40u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_GT(seen.front(), 0);
+    EXPECT_LE(seen.back(), static_cast<int64_t>(text.size()));
+}

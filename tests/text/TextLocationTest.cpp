@@ -62,3 +62,25 @@ TEST(TextLocation, CaretKeepsTabsSoThatItLinesUp) {
               "\t     \t\t^\n");
     EXPECT_EQ(WideToUtf8(LocatedMessage(u"a", LocateOffset("", 0, CpUtf8), u"m")), "a:1:1: m\n\n^\n");
 }
+
+// Over a stream, a place is the one found in the same bytes in memory: for
+// every offset of a text with each kind of line break, in order, backwards
+// and past the end, and the stream's position stays where it was.
+TEST(TextLocation, StreamLocatorAgreesWithTheBytes) {
+    const std::string text = "first\r\nsecond\rthird\n\nl\xC3\xA4st";
+    TStringStream stream{RawByteString(text)};
+    stream.Seek(3, TSeekOrigin::soBeginning);
+    TTsStreamLocator locator(stream);
+    auto same = [&](int64_t offset) {
+        const TTsTextLocation a = locator.Locate(offset, 65001);
+        const TTsTextLocation b = LocateOffset(text, offset, 65001);
+        EXPECT_EQ(a.Line, b.Line) << offset;
+        EXPECT_EQ(a.Column, b.Column) << offset;
+        EXPECT_EQ(a.LineText, b.LineText) << offset;
+    };
+    for (int64_t i = 0; i <= static_cast<int64_t>(text.size()) + 2; ++i)
+        if (i != 6) same(i);  // between CR and LF
+    for (int64_t i : {20, 2, 27, 0, 14}) same(i);
+    EXPECT_EQ(stream.Position(), 3);
+    EXPECT_EQ(locator.Locate(22, 65001).Line, 5);
+}

@@ -77,29 +77,92 @@ TBufStream* TTsmSlicer::FindStream(const TObject* stream) const {
 
 TTsMemoryView& TTsmSlicer::AddView(const char* data, int64_t size) {
     constexpr size_t FirstBlock = 16, LargestBlock = 4096;
-    if (viewBlocks_.empty() || viewBlocks_.back()->size() == viewBlocks_.back()->capacity()) {
+    if (viewBlocks_.empty() || viewBlocks_.back()->Views.size() == viewBlocks_.back()->Views.capacity()) {
         const size_t capacity =
-            viewBlocks_.empty() ? FirstBlock : std::min(LargestBlock, viewBlocks_.back()->capacity() * 2);
+            viewBlocks_.empty() ? FirstBlock : std::min(LargestBlock, viewBlocks_.back()->Views.capacity() * 2);
         auto block = std::make_unique<TViewBlock>();
-        block->reserve(capacity);
-        viewBlockAt_.emplace(reinterpret_cast<std::uintptr_t>(block->data()), block.get());
+        block->Views.reserve(capacity);
+        block->Removed.reserve(capacity);
+        viewBlockAt_.emplace(reinterpret_cast<std::uintptr_t>(block->Views.data()), block.get());
         viewBlocks_.push_back(std::move(block));
     }
     TViewBlock& block = *viewBlocks_.back();
-    block.emplace_back(data, size);  // within the reserved capacity: nothing moves
+    block.Views.emplace_back(data, size);  // within the reserved capacity: nothing moves
+    block.Removed.push_back(false);
+    ++block.Live;
     ++viewCount_;
-    return block.back();
+    return block.Views.back();
 }
 
-TTsMemoryView* TTsmSlicer::FindView(const TObject* stream) const {
+TTsMemoryView* TTsmSlicer::ViewAt(const TObject* stream, TViewBlock** block) const {
     const auto at = reinterpret_cast<std::uintptr_t>(stream);
     auto it = viewBlockAt_.upper_bound(at);
     if (it == viewBlockAt_.begin()) return nullptr;
     --it;
     const std::uintptr_t offset = at - it->first;
     const size_t index = offset / sizeof(TTsMemoryView);
-    if (offset % sizeof(TTsMemoryView) != 0 || index >= it->second->size()) return nullptr;
-    return const_cast<TTsMemoryView*>(it->second->data() + index);
+    TViewBlock* b = const_cast<TViewBlock*>(it->second);
+    if (offset % sizeof(TTsMemoryView) != 0 || index >= b->Views.size() || b->Removed[index]) return nullptr;
+    if (block) *block = b;
+    return b->Views.data() + index;
+}
+
+TTsMemoryView* TTsmSlicer::FindView(const TObject* stream) const { return ViewAt(stream, nullptr); }
+
+void TTsmSlicer::FreeBlock(const TViewBlock* block) {
+    viewBlockAt_.erase(reinterpret_cast<std::uintptr_t>(block->Views.data()));
+    auto it = std::find_if(viewBlocks_.rbegin(), viewBlocks_.rend(),
+                           [block](const std::unique_ptr<TViewBlock>& b) { return b.get() == block; });
+    if (it != viewBlocks_.rend()) viewBlocks_.erase(std::next(it).base());
+}
+
+bool TTsmSlicer::RemoveStream(const TObject* stream) {
+    TViewBlock* block = nullptr;
+    if (TTsMemoryView* view = ViewAt(stream, &block)) {
+        block->Removed[static_cast<size_t>(view - block->Views.data())] = true;
+        --viewCount_;
+        // A block is freed when its last view goes, full or not: the next
+        // view starts a block of its own.
+        if (--block->Live == 0) FreeBlock(block);
+        return true;
+    }
+    auto found = byStream_.find(stream);
+    if (found == byStream_.end()) return false;
+    // Every holder of the stream goes; records are removed newest first, so
+    // the search from the back is short.
+    for (size_t i = streams_.size(); i-- > 0;)
+        if (&streams_[i]->Stream() == stream) streams_.erase(streams_.begin() + static_cast<std::ptrdiff_t>(i));
+    byStream_.erase(found);
+    return true;
+}
+
+void TTsmSlicer::RemoveStreamsExcept(const std::vector<const TObject*>& keep) {
+    auto kept = [&keep](const TObject* s) { return std::find(keep.begin(), keep.end(), s) != keep.end(); };
+    for (auto b = viewBlocks_.begin(); b != viewBlocks_.end();) {
+        TViewBlock& block = **b;
+        for (size_t i = 0; i < block.Views.size(); ++i)
+            if (!block.Removed[i] && !kept(&block.Views[i])) {
+                block.Removed[i] = true;
+                --block.Live;
+                --viewCount_;
+            }
+        if (block.Live == 0) {
+            viewBlockAt_.erase(reinterpret_cast<std::uintptr_t>(block.Views.data()));
+            b = viewBlocks_.erase(b);
+        } else {
+            ++b;
+        }
+    }
+    std::vector<std::unique_ptr<TBufStream>> rest;
+    for (auto& buf : streams_) {
+        if (kept(&buf->Stream())) {
+            rest.push_back(std::move(buf));
+        } else {
+            auto it = byStream_.find(&buf->Stream());
+            if (it != byStream_.end() && it->second == buf.get()) byStream_.erase(it);
+        }
+    }
+    streams_ = std::move(rest);
 }
 
 TStream& TTsmSlicer::SeekSpan(const TTsValue& value) {

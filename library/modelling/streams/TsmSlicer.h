@@ -95,6 +95,14 @@ public:
     TTsMemoryView* FindView(const TObject* stream) const;
     // Whether spans into stream can be read here (a stream or a view).
     bool Holds(const TObject* stream) const { return FindStream(stream) || FindView(stream); }
+    // Frees a held stream (an owned one with its buffered reader) or a view;
+    // false when the slicer does not hold it. Spans into it cannot be read
+    // afterwards (ETsmWrongPropStream), so only streams no live node refers
+    // to may go. A view's address is not reused while its block lives.
+    bool RemoveStream(const TObject* stream);
+    // Frees every held stream and view but those in keep: what a streaming
+    // run does once the records that used them are gone.
+    void RemoveStreamsExcept(const std::vector<const TObject*>& keep);
 
     // ---- Spans
     // A span value: offset and length within stream.
@@ -135,8 +143,15 @@ private:
     TStream& SeekSpan(const TTsValue& value);
 
     // Views live in blocks that never reallocate, each larger than the one
-    // before; blocks are found by their start address.
-    using TViewBlock = std::vector<TTsMemoryView>;
+    // before; blocks are found by their start address. A removed view stays
+    // in its block, marked, until every view of the block is removed.
+    struct TViewBlock {
+        std::vector<TTsMemoryView> Views;
+        std::vector<bool> Removed;
+        size_t Live = 0;
+    };
+    TTsMemoryView* ViewAt(const TObject* stream, TViewBlock** block) const;
+    void FreeBlock(const TViewBlock* block);
     std::vector<std::unique_ptr<TViewBlock>> viewBlocks_;
     std::map<std::uintptr_t, const TViewBlock*> viewBlockAt_;
     int viewCount_ = 0;

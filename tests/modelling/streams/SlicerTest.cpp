@@ -281,3 +281,47 @@ TEST(Slicer, ViewsOfAnInputAreFoundAndReadLikeStreams) {
     EXPECT_EQ(beta->Position(), 3) << "reading a span leaves a view where it was";
     EXPECT_THROW(beta->Write("x", 1), EWriteError);
 }
+
+// A streaming run frees what its finished records used: removed streams and
+// views are no longer held nor readable, the others stay readable, and the
+// memory of views comes back once a block has no view left.
+TEST(Slicer, RemovedStreamsAndViewsAreGoneAndTheRestStays) {
+    const RawByteString text = "alpha beta gamma";
+    TStringStream input(text);
+    TTsmSlicer s(&input);
+    TBufStream& owned = s.AddStream(std::make_unique<TStringStream>(RawByteString("line")));
+    const TObject* line = &owned.Stream();
+    s.AddStream(input);  // held twice: both holders go together
+    std::vector<TTsMemoryView*> views;
+    for (int i = 0; i < 40; ++i) views.push_back(&s.AddView(input.Memory() + 6, 4));
+
+    EXPECT_TRUE(s.RemoveStream(views[3]));
+    EXPECT_FALSE(s.RemoveStream(views[3])) << "a removed view is no longer held";
+    EXPECT_EQ(s.FindView(views[3]), nullptr);
+    EXPECT_THROW(s.ReadSpan(TTsmSlicer::MakeSpan(0, 4, views[3])), ETsmWrongPropStream);
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(0, 4, views[4])), "beta") << "its neighbours stay";
+    EXPECT_EQ(s.ViewCount(), 39);
+
+    EXPECT_TRUE(s.RemoveStream(line));
+    EXPECT_FALSE(s.Holds(line));
+    EXPECT_EQ(s.StreamCount(), 2);
+    EXPECT_TRUE(s.RemoveStream(&input));
+    EXPECT_EQ(s.StreamCount(), 0) << "every holder of the stream went";
+    EXPECT_FALSE(s.RemoveStream(nullptr));
+
+    // Everything but one view and the input, held again.
+    s.AddStream(input);
+    s.AddStream(std::make_unique<TStringStream>(RawByteString("other")));
+    s.RemoveStreamsExcept({views[39], &input});
+    EXPECT_EQ(s.ViewCount(), 1);
+    EXPECT_EQ(s.StreamCount(), 1);
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(0, 5, &input)), "alpha");
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(1, 2, views[39])), "et");
+    for (int i = 0; i < 39; ++i) ASSERT_FALSE(s.Holds(views[static_cast<size_t>(i)])) << i;
+    // Views made afterwards are found, whichever block they land in.
+    TTsMemoryView& fresh = s.AddView(input.Memory(), 5);
+    EXPECT_EQ(s.FindView(&fresh), &fresh);
+    EXPECT_TRUE(s.RemoveStream(views[39]));
+    EXPECT_EQ(s.ReadSpan(TTsmSlicer::MakeSpan(0, 5, &fresh)), "alpha");
+    EXPECT_EQ(s.ViewCount(), 1);
+}
