@@ -9,16 +9,8 @@ bin=${TESSARINE:-build/release/cli/tessarine}
 work=$(mktemp -d "${TMPDIR:-/tmp}/jsonl-memory.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-cat >"$work/model.txt" <<'MODEL'
-END? eof
-LINE
-  "blank"? eof
-  "comment" % SP* #
-  "pair" =
-    .? "key" % ID+
-    . _ =
-    .? "value" % SP* ANY*
-MODEL
+# The golden corpus's key = value model, the benchmark's too.
+cp tests/cli/golden/corpus/pairs.txt "$work/model.txt"
 
 # MiB of the same six lines the benchmark repeats.
 make_input() {
