@@ -62,15 +62,16 @@ int RunCond(const TArgs& args) {
         // The condition's own result, and where the input stood after it.
         bool holds = false;
         int64_t after = offset;
-        compiler.OnModellingStep = [&](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
+        TTsmRun run(compiler);
+        run.OnModellingStep = [&](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
             if (kind != TTsmStepKind::Condition || !node.ParentNode || node.ParentNode->ParentNode) return;
             holds = value.AsObj() == nullptr;
-            if (holds) after = compiler.InputStack.Top()->Position();
+            if (holds) after = run.CurrentInput().Position();
         };
         // The input the condition leaves is not a fault here.
-        compiler.OnError = [](TTsObject&, Exception&) {};
+        run.OnError = [](TTsObject&, Exception&) {};
         try {
-            compiler.Modell(*input);
+            run.Modell(*input);
         } catch (const ETsmMismatch&) {
             // A condition that does not hold leaves the one-node model without a match.
         }

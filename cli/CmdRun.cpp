@@ -64,15 +64,14 @@ void PrintTree(const TTsTreeNode& root, const TRunOutput& run, bool json, bool p
 // depth, naming its model line and the place in the input.
 class TTrace {
 public:
-    TTrace(TTsmCompiler& compiler, const TTextPlace& input, int32_t limit)
-        : compiler_(compiler), input_(input), limit_(limit) {
+    TTrace(TTsmRun& run, const TTextPlace& input, int32_t limit) : run_(run), input_(input), limit_(limit) {
         lineStarts_.push_back(0);
         for (size_t i = 0; i < input.Bytes.size(); ++i) {
             const char c = input.Bytes[i];
             if (c == '\n' || (c == '\r' && (i + 1 >= input.Bytes.size() || input.Bytes[i + 1] != '\n')))
                 lineStarts_.push_back(static_cast<int64_t>(i + 1));
         }
-        compiler.OnModellingStep = [this](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
+        run.OnModellingStep = [this](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
             Step(node, kind, value);
         };
     }
@@ -80,8 +79,8 @@ public:
 private:
     // "LINE:COLUMN" of the current input position.
     WideString Here() const {
-        if (compiler_.InputStack.Empty()) return u"?";
-        const int64_t at = compiler_.GlobalOffset(compiler_.InputStack.Top()->Position());
+        if (run_.InputStack.Empty()) return u"?";
+        const int64_t at = run_.GlobalOffset(run_.InputStack.Top()->Position());
         const auto it = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), at);
         const int64_t start = *(it - 1);
         const size_t from = static_cast<size_t>(std::min<int64_t>(start, static_cast<int64_t>(input_.Bytes.size())));
@@ -113,7 +112,7 @@ private:
         switch (kind) {
             case TTsmStepKind::TryTest:
                 line += (value.AsInt() ? u"try " : u"skip ") + name + where;
-                if (node.Props.Cond.IsSet()) line += u" " + compiler_.ConditionText(node.Props.Cond);
+                if (node.Props.Cond.IsSet()) line += u" " + run_.Model().ConditionText(node.Props.Cond);
                 break;
             case TTsmStepKind::Condition:
                 line += u"condition of " + name + (error ? u" did not match" : u" matched");
@@ -138,7 +137,7 @@ private:
         Err(line + u" at " + Here() + u"\n");
     }
 
-    TTsmCompiler& compiler_;
+    TTsmRun& run_;
     const TTextPlace& input_;
     int32_t limit_;
     int32_t lines_ = 0;
@@ -155,12 +154,12 @@ void ReportFarthest(const TModelRun& run, const TTextPlace& input) {
 
 // --jsonl: each record of the root as one JSON line once the root's loop
 // has finished it; then it and the streams only it used are freed.
-void StreamRecords(TTsmCompiler& compiler, int32_t codepage) {
-    compiler.OnRecordsDone = [&compiler, codepage](TTsTreeNode& root) {
+void StreamRecords(TTsmRun& run, int32_t codepage) {
+    run.OnRecordsDone = [&run, codepage](TTsTreeNode& root) {
         if (root.ChildCount() == 0) return;
-        const TRunOutput output{compiler.ModellingSlicer(), codepage};
+        const TRunOutput output{run.ModellingSlicer(), codepage};
         for (int i = 0; i < root.ChildCount(); ++i) Out(TreeToJson(*root.ChildByIndex(i), true, &TextJson, &output));
-        compiler.FreeRecords();
+        run.FreeRecords();
     };
 }
 
@@ -225,10 +224,10 @@ int RunRun(const TArgs& args) {
     std::optional<TTrace> trace;
     const bool tracing = args.Flag("trace");
     const int traceLimit = args.IntValue("trace-limit", 0, INT32_MAX).value_or(10000);
-    request.BeforeRun = [&](TTsmCompiler& compiler) {
-        if (tracing) trace.emplace(compiler, input, traceLimit);
-        if (jsonl) StreamRecords(compiler, codepage);
-        if (progress) compiler.OnProgress = [&progress](int64_t position) { progress->Update(position); };
+    request.BeforeRun = [&](TTsmRun& run) {
+        if (tracing) trace.emplace(run, input, traceLimit);
+        if (jsonl) StreamRecords(run, codepage);
+        if (progress) run.OnProgress = [&progress](int64_t position) { progress->Update(position); };
     };
     const std::unique_ptr<TModelRun> run = RunModel(std::move(request));
     if (progress) progress->Finish();

@@ -83,17 +83,18 @@ std::unique_ptr<TModelRun> RunModel(TModelRunRequest request) {
         run->Compiler = std::make_unique<TTsmCompiler>();
         run->Compiler->Options.Codepage = request.Codepage;
         run->Compiler->Options.LineBreak = request.LineBreak;
-        run->Compiler->CancelToken = run->Cancel;
-        run->Compiler->Limits = request.Limits;
         run->Compiler->Compile(*run->ModelTree);
     } catch (const std::exception& e) {
         failed(e, TRunStage::Model);
         return run;
     }
 
-    TTsmCompiler& compiler = *run->Compiler;
+    // The compiled model is only read; the run holds its settings.
+    TTsmRun modelRun(*run->Compiler);
+    modelRun.CancelToken = run->Cancel;
+    modelRun.Limits = request.Limits;
     // Reports are kept and the run goes on; the caller judges them.
-    compiler.OnError = [reports = &run->Reports, onReport = request.OnReport](TTsObject&, Exception& e) {
+    modelRun.OnError = [reports = &run->Reports, onReport = request.OnReport](TTsObject&, Exception& e) {
         TRunReport report;
         report.Error = e.Clone();
         report.IsWarning = dynamic_cast<const ETsmWarning*>(&e) != nullptr;
@@ -102,14 +103,14 @@ std::unique_ptr<TModelRun> RunModel(TModelRunRequest request) {
         reports->push_back(std::move(report));
         if (onReport) onReport(e);
     };
-    if (request.BeforeRun) request.BeforeRun(compiler);
-    const TTsmFarthestFailure farthest(compiler);
-    compiler.KeepFailedResult = true;
+    if (request.BeforeRun) request.BeforeRun(modelRun);
+    const TTsmFarthestFailure farthest(modelRun);
+    modelRun.KeepFailedResult = true;
     try {
-        run->Result = compiler.Modell(request.InputStream ? *request.InputStream : *run->Stream);
+        run->Result = modelRun.Modell(request.InputStream ? *request.InputStream : *run->Stream);
     } catch (const std::exception& e) {
         failed(e, TRunStage::Input);
-        run->Result = std::move(compiler.FailedResult);
+        run->Result = std::move(modelRun.FailedResult);
         run->Partial = run->Result != nullptr;
     }
     if ((run->Error || run->HasInputLeft()) && farthest.Offset >= 0 && !farthest.Tried.empty()) {

@@ -70,8 +70,8 @@ struct TModelRunRequest {
     TTsmLimits Limits;
     // Called for each report when it happens (the run goes on).
     std::function<void(const Exception& report)> OnReport;
-    // Called with the compiled model before the run (a trace listens there).
-    std::function<void(TTsmCompiler& compiler)> BeforeRun;
+    // Called with the run before it starts (a trace listens there).
+    std::function<void(TTsmRun& run)> BeforeRun;
 };
 
 // Where a run's error arose: in the model (reading or compiling it) or in

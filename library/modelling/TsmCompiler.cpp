@@ -29,6 +29,8 @@ TTsmCompiler& TTsmCompiler::Compile(const TTsTreeNode& tree) {
     } finally{*this, tree};
     LoadNode(tree, MmNoID);
     MergeNodes();
+    // Runs on several threads look into the registry at once.
+    Functions->PrepareSharedReading();
     return *this;
 }
 
@@ -48,53 +50,19 @@ std::unique_ptr<TTsmCompiler> LoadCanonicalModel(std::u16string_view kind) {
     return compiler;
 }
 
-namespace {
-
-// The thread's idle canonical compilers: Model, Script.
-struct TCanonicalShelf {
-    std::unique_ptr<TTsmCompiler> Idle[2];
-    size_t FunctionCount[2] = {};  // registered functions as compiled
-};
-
-TCanonicalShelf& Shelf() {
-    thread_local TCanonicalShelf shelf;
-    return shelf;
-}
-
-}  // namespace
-
-TCanonicalModel::TCanonicalModel(std::u16string_view kind) : script_(kind == u"Script") {
-    if (!script_ && kind != u"Model") {
-        compiler_ = LoadCanonicalModel(kind);  // raises the loader's own error
-        return;
+// Each kind is compiled on its first use (a function-local static, so two
+// threads asking at once wait for one compile) and only read after.
+const TTsmCompiler& CanonicalModel(std::u16string_view kind) {
+    if (kind == u"Model") {
+        static const std::unique_ptr<const TTsmCompiler> model = LoadCanonicalModel(u"Model");
+        return *model;
     }
-    TCanonicalShelf& shelf = Shelf();
-    compiler_ = std::move(shelf.Idle[script_]);
-    if (!compiler_) {
-        compiler_ = LoadCanonicalModel(kind);
-        shelf.FunctionCount[script_] = static_cast<size_t>(compiler_->Functions->Count());
+    if (kind == u"Script") {
+        static const std::unique_ptr<const TTsmCompiler> script = LoadCanonicalModel(u"Script");
+        return *script;
     }
-}
-
-TCanonicalModel::~TCanonicalModel() { Release(); }
-
-void TCanonicalModel::Release() {
-    if (!compiler_) return;
-    TTsmCompiler& c = *compiler_;
-    c.Options = TTsOptions();
-    c.OnError = nullptr;
-    c.OnModellingStep = nullptr;
-    c.CancelToken = TTsmCancelToken();
-    c.Limits = TTsmLimits();
-    c.KeepFailedResult = false;
-    c.FailedResult.reset();
-    TCanonicalShelf& shelf = Shelf();
-    // Handlers a user registered may capture what is gone by now.
-    if (static_cast<size_t>(c.Functions->Count()) != shelf.FunctionCount[script_])
-        c.Functions->AssignFrom(*NewTsmFunctions());
-    // A lease that overlapped another keeps the shelf's one; its own goes.
-    if (!shelf.Idle[script_]) shelf.Idle[script_] = std::move(compiler_);
-    compiler_.reset();
+    OpenCanonicalModel(kind);  // raises the loader's own error for a kind it has no resource of
+    throw EInvalidArgument(Format(u"The canonical models are \"Model\" and \"Script\", not \"%s\".", {kind}));
 }
 
 }  // namespace ts

@@ -1,8 +1,10 @@
 // TTsmCompiler: turns a model tree into a table of compiled node records in
 // two virtual steps (LoadNode: records and conditions; MergeNodes: the merge
 // and the table), dumps the compiled table as a tree, and loads the
-// canonical "Model" and "Script" models (LoadCanonicalModel). The same
-// object runs compiled models; the run-time fields are the engine's.
+// canonical "Model" and "Script" models (LoadCanonicalModel, CanonicalModel).
+// Once compiled, the table is only read: runs (TTsmRun) hold all that
+// changes while the model runs. The compiler's run-time fields are the
+// settings of the run its own Modell makes.
 #pragma once
 
 #include <functional>
@@ -13,22 +15,10 @@
 #include "library/modelling/TsmEngine.h"
 #include "library/modelling/TsmMergeMachine.h"
 #include "library/modelling/TsmNodes.h"
+#include "library/modelling/TsmRun.h"
 #include "library/modelling/streams/TsmSlicer.h"
 
 namespace ts {
-
-// The steps OnModellingStep reports; the numbers are those the event has
-// always carried, so listeners that print them keep their meaning.
-enum class TTsmStepKind : int32_t {
-    TryTest = 0,       // the child: -1 before its try test, then 0 or 1 (allowed)
-    Condition = 1,     // the child: the mismatch error or nil
-    Modelled = 2,      // the child: the error of its own modelling or nil
-    ResultChosen = 3,  // the node: its result tree node
-    Reset = 4,         // a resetter child: the parent's MatchCount before the reset
-};
-
-// (node, step kind, value) at each modelling step.
-using TTsmModellingStepEvent = std::function<void(TTsmNode& node, TTsmStepKind kind, const TTsArg& value)>;
 
 class TTsmCompiler : public TTsObject {
     TS_CLASS(TTsmCompiler)
@@ -51,54 +41,40 @@ public:
     // In dumps, show every node reached through a reference as "*" + ID.
     bool CollapseReferences = false;
 
-    // Run-time state of the modelling engine (only during a run).
-    TTsmInputStack InputStack;
-    std::unique_ptr<TTsmRoot> Root;
-    std::unique_ptr<TTsmSlicer> Slicer;
+    // Settings of the run Modell makes (a TTsmRun made over this compiler
+    // has settings of its own; see there).
     TTsmModellingStepEvent OnModellingStep;
     // External routines conditions may call; a copy of the default registry.
+    // Runs borrow it: it must not change while any runs, and after a change
+    // made past Compile, PrepareSharedReading must be called before runs on
+    // several threads start.
     std::unique_ptr<TTsFunctions> Functions = NewTsmFunctions();
     // Stops a run from another thread (keep a copy of the token there).
     TTsmCancelToken CancelToken;
     TTsmLimits Limits;
-    std::unique_ptr<TTsmRunState> RunState;
-    // When set, a run that fails leaves its slicer in FailedResult instead
-    // of freeing it: the result tree as far as the successful nodes built
-    // it (a failed node's own results are gone), with every stream it
-    // refers to except the caller's input, which must outlive it.
+    // When set, a run of Modell that fails leaves its slicer in FailedResult
+    // (see TTsmRun::KeepFailedResult).
     bool KeepFailedResult = false;
     std::unique_ptr<TTsmSlicer> FailedResult;
-    // Called in the root's loop after each child that succeeded, with the
-    // result root: its children are complete records from then on. A
-    // listener that has taken them may call FreeRecords, so that a long
-    // input runs in memory bounded by its largest record.
     std::function<void(TTsTreeNode& root)> OnRecordsDone;
-    // Called every TTsmLimits::ProgressInterval child steps with the
-    // position of the run's base input: how far the run has read.
     std::function<void(int64_t position)> OnProgress;
 
-    // Frees the result root's children and every stream and view that only
-    // they used, and forgets what the run knew of them: a later node
-    // reference to them finds nothing. Only from OnRecordsDone, where the
-    // root is the only node being modelled; ETsmNoModellingSlicer elsewhere.
-    // Returns the number of result nodes freed.
-    int64_t FreeRecords();
-
-    // ---- Modelling (the engine) ----
+    // ---- Modelling ----
     // Runs the compiled model over input (borrowed; read from its position)
-    // and hands back the result. Not re-entrant: ETsmAlreadyModelling.
+    // in a run with this compiler's settings and hands back the result. Not
+    // re-entrant: ETsmAlreadyModelling.
     std::unique_ptr<TTsmSlicer> Modell(TStream& input);
-    // The running run's slicer; ETsmNoModellingSlicer outside a run.
+    // The run Modell is in the middle of; nil outside it.
+    TTsmRun* CurrentRun() const { return running_; }
+    // These forward to the run in progress of Modell (see TTsmRun):
+    // ETsmNoModellingSlicer, or ETsmNoInput, outside it.
     TTsmSlicer& ModellingSlicer() const;
-    // The top and the bottom of the input stack (ETsmNoInput when empty).
     TStream& CurrentInput() const;
     TStream& BaseInput() const;
-    // Reads go to the pushed stream until it is popped; the stack owns it.
     void PushInput(std::unique_ptr<TStream> stream);
-    // The top stream goes to the slicer, so spans in it stay readable.
     void PopInput();
-    // offset in the top stream + the positions of all streams below it.
     int64_t GlobalOffset(int64_t offset) const;
+    int64_t FreeRecords();
 
     // Loads the tree node and its whole subtree as defined nodes under
     // parent; returns the node's ID (IDs go depth-first in pre-order).
@@ -133,33 +109,18 @@ public:
 
 private:
     TTsTreeNode& Dump(TMmID id, TTsTreeNode* parent) const;
+
+    TTsmRun* running_ = nullptr;
 };
 
 // Compiles the canonical model "Model" or "Script" from the program's
 // resources; the caller owns the compiler (which keeps the model tree).
 std::unique_ptr<TTsmCompiler> LoadCanonicalModel(std::u16string_view kind);
 
-// The canonical model of a kind, compiled once per thread and lent to one
-// user at a time, so that reading a model or a script does not compile the
-// canonical one again. A second lease of the same kind on the same thread
-// while the first is held gets a compiler of its own. Giving it back resets
-// what a user may set (options, handlers, token, limits, registered
-// functions), so each lease starts as a freshly loaded compiler would.
-class TCanonicalModel {
-public:
-    explicit TCanonicalModel(std::u16string_view kind);
-    ~TCanonicalModel();
-    TCanonicalModel(const TCanonicalModel&) = delete;
-    TCanonicalModel& operator=(const TCanonicalModel&) = delete;
-
-    TTsmCompiler& operator*() const { return *compiler_; }
-    TTsmCompiler* operator->() const { return compiler_.get(); }
-    // Gives the compiler back before the lease ends.
-    void Release();
-
-private:
-    bool script_;
-    std::unique_ptr<TTsmCompiler> compiler_;
-};
+// The canonical model of a kind, compiled once per process on first use and
+// never changed after, so that any thread can run it (in a TTsmRun of its
+// own) without compiling it again. Other kinds raise LoadCanonicalModel's
+// error.
+const TTsmCompiler& CanonicalModel(std::u16string_view kind);
 
 }  // namespace ts

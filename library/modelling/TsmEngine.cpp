@@ -1,15 +1,10 @@
-// The modelling engine: Modell and the input stack of the compiler, the
-// child loop every model node runs, result nodes with their span
-// properties, FAIL and WARN reports, and the texts of mismatch messages.
-// LINE is in TsmEngineLine.cpp.
+// The modelling engine: the input stack, the child loop every model node
+// runs, result nodes with their span properties, FAIL and WARN reports, and
+// the texts of mismatch messages. LINE is in TsmEngineLine.cpp; Modell and
+// the run's own operations are in TsmRun.cpp.
 #include "library/modelling/TsmEngine.h"
 
-#include <climits>
-
-#include "library/core/TsTreeWalk.h"
 #include "library/modelling/TsmCompiler.h"
-#include "library/script/charset/Charsets.h"
-#include "library/text/TsStreamers.h"
 #include "support/Memory.h"
 #include "support/Strings.h"
 
@@ -38,6 +33,7 @@ std::unique_ptr<TTsFunctions> NewTsmFunctions() {
     auto f = std::make_unique<TTsFunctions>();
     InitExpressionLayer();
     f->AssignFrom(DefaultFunctions());
+    f->PrepareSharedReading();
     return f;
 }
 
@@ -77,13 +73,13 @@ std::unique_ptr<E> At(std::unique_ptr<E> error, int64_t globalOffset) {
 }
 
 // The global offset of the current input's position.
-int64_t HereGlobal(const TTsmCompiler& c) {
-    return c.InputStack.Empty() ? -1 : c.GlobalOffset(c.InputStack.Top()->Position());
+int64_t HereGlobal(const TTsmRun& r) {
+    return r.InputStack.Empty() ? -1 : r.GlobalOffset(r.InputStack.Top()->Position());
 }
 
 WideString NodeInputText(const TTsmNode& node) {
-    const TTsmCompiler* c = node.Compiler;
-    TStream* in = c && !c->InputStack.Empty() ? c->InputStack.Top() : nullptr;
+    const TTsmRun* r = node.Run;
+    TStream* in = r && !r->InputStack.Empty() ? r->InputStack.Top() : nullptr;
     return TsmInputText(in);
 }
 
@@ -131,171 +127,34 @@ const WideString& TTsmExprModelNode::ModelPath() const { return Node->Props.Path
 int32_t TTsmExprModelNode::ParentMatchCount() const { return Node->ParentNode ? Node->ParentNode->MatchCount : 0; }
 
 std::unique_ptr<TStream> TTsmExprModelNode::OpenSpan(const TTsValue& value) {
-    TTsmSlicer* slicer = Node->Compiler->Slicer.get();
+    TTsmSlicer* slicer = Node->Run->Slicer.get();
     if (!slicer || !TTsmSlicer::HasStreamData(value) || !slicer->Holds(value.Obj)) return nullptr;
     return slicer->OpenSpan(value);
 }
 
-// ---- The compiler's side -------------------------------------------------------------
-
-TTsmSlicer& TTsmCompiler::ModellingSlicer() const {
-    if (!Slicer)
-        throw ETsmNoModellingSlicer(this, u"Modelling Slicer is only available on %s during modelling process.",
-                                    {this});
-    return *Slicer;
-}
-
-TStream& TTsmCompiler::CurrentInput() const {
-    if (InputStack.Empty()) throw ETsmNoInput(this);
-    return *InputStack.Top();
-}
-
-TStream& TTsmCompiler::BaseInput() const {
-    if (InputStack.Empty()) throw ETsmNoInput(this);
-    return *InputStack.Bottom();
-}
-
-void TTsmCompiler::PushInput(std::unique_ptr<TStream> stream) {
-    if (!stream) throw EInvalidArgument(u"A nil stream cannot be pushed as modelling input.");
-    InputStack.PushOwned(std::move(stream));
-}
-
-void TTsmCompiler::PopInput() {
-    if (InputStack.Empty()) throw ETsmNoInput(this);
-    TTsmInputStack::Entry e = InputStack.Pop();
-    // The caller's stream stays the caller's; the slicer already reads it.
-    if (!e.Owned) return;
-    if (Slicer) Slicer->AddStream(std::move(e.Owned));
-}
-
-int64_t TTsmCompiler::GlobalOffset(int64_t offset) const {
-    for (int i = 0; i + 1 < InputStack.Count(); ++i) offset += InputStack.At(i).Stream->Position();
-    return offset;
-}
-
-std::unique_ptr<TTsmSlicer> TTsmCompiler::Modell(TStream& input) {
-    if (Slicer || !InputStack.Empty() || Root)
-        throw ETsmAlreadyModelling(this, u"Attempted to call %s.Modell again while it's still running.", {this});
-    if (Table.empty() || !Table[0]) throw ETsmModelling(this, u"%s has no compiled model to run.", {this});
-    // Spans hold 32-bit offsets.
-    if (input.Size() > INT32_MAX)
-        throw ETsmModelling(this, u"Input of %d bytes is too large to model; at most %d bytes can be.",
-                            {input.Size(), INT32_MAX});
-
-    // Whatever happens, nothing of the run stays on the compiler; the
-    // caller's stream is left to the caller.
-    struct Cleanup {
-        TTsmCompiler& c;
-        ~Cleanup() {
-            c.Root.reset();
-            // A failed run's slicer still holds the run's results: keep
-            // them readable with the streams left on the stack.
-            if (c.Slicer && c.KeepFailedResult) {
-                while (!c.InputStack.Empty()) {
-                    TTsmInputStack::Entry e = c.InputStack.Pop();
-                    if (e.Owned) c.Slicer->AddStream(std::move(e.Owned));
-                }
-                c.FailedResult = std::move(c.Slicer);
-            }
-            c.InputStack.Clear();
-            c.RunState.reset();
-            c.Slicer.reset();
-        }
-    } cleanup{*this};
-
-    FailedResult.reset();
-    InputStack.PushBorrowed(input);
-    RunState = std::make_unique<TTsmRunState>();
-    TTsmRunState& rs = *RunState;
-    rs.Options = Options;
-    if (rs.Options.LineBreak.empty()) rs.Options.LineBreak = TTsTextStreamer::DetectLineBreak(input);
-    rs.LineBreak = WideToBytes(rs.Options.Codepage, rs.Options.LineBreak);
-    rs.Conditions.resize(Table.size());
-    rs.PathKinds.assign(Table.size(), 0);
-    rs.ResidentAtStart = ResidentBytes();
-    Slicer = std::make_unique<TTsmSlicer>(&input);
-
-    const TTsmNodeInfo& top = *Table[0];
-    Root = std::make_unique<TTsmRoot>(*this, nullptr, top.Props);
-    Root->ChildSummary = top.ChildSummary;
-    const TTsmSpan span{static_cast<int32_t>(input.Position()), 0, &input};
-    if (std::unique_ptr<Exception> e = Root->ModellNode(nullptr, span)) e->Raise();
-
-    // Take the caller's stream off; whatever else is left goes to the slicer.
-    if (!InputStack.Contains(&input))
-        HandleError(std::make_unique<ETsmOriginalInputLost>(
-            this, u"Input stream stack didn't contain the original stream after modelling has finished.",
-            FormatArgs{}));
-    Root.reset();
-    while (!InputStack.Empty()) {
-        TTsmInputStack::Entry e = InputStack.Pop();
-        if (e.Owned) Slicer->AddStream(std::move(e.Owned));
-    }
-    return std::move(Slicer);
-}
-
-int64_t TTsmCompiler::FreeRecords() {
-    TTsmSlicer& slicer = ModellingSlicer();
-    TTsTreeNode* root = slicer.ResultRoot();
-    if (!root || !Root || !RunState) return 0;
-    int64_t freed = 0;
-    for (int i = 0; i < root->ChildCount(); ++i)
-        for ([[maybe_unused]] auto step : PreOrder(*root->ChildByIndex(i))) ++freed;
-    root->DeleteChildren();
-    TTsmRunState& rs = *RunState;
-    rs.LiveResults -= freed;
-    // Nothing below the root is being modelled, so nothing it logged is live.
-    rs.CreatedLog.clear();
-    rs.Finder.Rewind(u"", root);
-    if (slicer.ContextNode() != root) slicer.SetContextNode(nullptr);
-    // Model nodes keep their last result (a condition's base node) until
-    // they run again: none may keep a freed one.
-    std::vector<TTsmNode*> todo;
-    for (auto& child : Root->Children) todo.push_back(child.get());
-    while (!todo.empty()) {
-        TTsmNode* n = todo.back();
-        todo.pop_back();
-        n->Result = nullptr;
-        n->CreatedResult = nullptr;
-        n->OwnsResult = false;
-        n->StartSpan = n->InnerSpan = n->EndSpan = TTsmSpan{};
-        for (auto& child : n->Children) todo.push_back(child.get());
-    }
-    // The streams the root's own spans read, and those still being read,
-    // stay; every other one served the freed records only.
-    std::vector<const TObject*> keep;
-    for (int i = 0; i < InputStack.Count(); ++i) keep.push_back(InputStack.At(i).Stream);
-    for (const TTsmSpan* span : {&Root->StartSpan, &Root->InnerSpan, &Root->EndSpan})
-        if (span->Stream) keep.push_back(span->Stream);
-    const TTsProperties& props = root->Props();
-    for (int i = 0; i < props.Count(); ++i)
-        if (const TTsProperty* p = props.ByIndex(i); p && TTsmSlicer::HasStreamData(p->Value))
-            keep.push_back(p->Value.Obj);
-    slicer.RemoveStreamsExcept(keep);
-    return freed;
-}
-
 // ---- Nodes ---------------------------------------------------------------------------
 
-TTsmNode::TTsmNode(TTsmCompiler& compiler, TTsmNode* parent, const TTsmProps& props)
-    : Compiler(&compiler), ParentNode(parent), Props(props) {}
+TTsmNode::TTsmNode(TTsmRun& run, TTsmNode* parent, const TTsmProps& props)
+    : Run(&run), ParentNode(parent), Props(props) {}
 
 TTsmNode::~TTsmNode() = default;
+
+const TTsmCompiler& TTsmNode::Model() const { return Run->Model(); }
 
 namespace {
 
 void Notify(TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
-    if (node.Compiler->OnModellingStep) node.Compiler->OnModellingStep(node, kind, value);
+    if (node.Run->OnModellingStep) node.Run->OnModellingStep(node, kind, value);
 }
 
 // Counts a node into the nesting depth for as long as it is modelled.
 class TDepthGuard {
 public:
-    explicit TDepthGuard(TTsmNode& node) : rs_(*node.Compiler->RunState) {
-        if (++rs_.Depth > node.Compiler->Limits.MaxDepth) {
+    explicit TDepthGuard(TTsmNode& node) : rs_(*node.Run->RunState) {
+        const TTsmRun& r = *node.Run;
+        if (++rs_.Depth > r.Limits.MaxDepth) {
             --rs_.Depth;
-            throw At(ETsmTooDeep(node.Compiler, node.Compiler->Limits.MaxDepth, &node, NodeInputText(node)),
-                     HereGlobal(*node.Compiler));
+            throw At(ETsmTooDeep(&r.Model(), r.Limits.MaxDepth, &node, NodeInputText(node)), HereGlobal(r));
         }
     }
     ~TDepthGuard() { --rs_.Depth; }
@@ -320,10 +179,10 @@ void SetProp(TTsTreeNode& node, std::u16string_view name, TTsValue value, bool f
 void SetSpan(TTsmNode& node, const TTsmSpan& span, std::u16string_view name, std::u16string_view globalName,
              bool fresh = false) {
     if (!node.OwnsResult || !node.Result) return;
-    TTsmCompiler& c = *node.Compiler;
+    TTsmRun& r = *node.Run;
     SetProp(*node.Result, name, TTsmSlicer::MakeSpan(span.Offset, span.Length, span.Stream), fresh);
-    const int64_t global = c.GlobalOffset(span.Offset);
-    SetProp(*node.Result, globalName, TTsmSlicer::MakeSpan(static_cast<int32_t>(global), span.Length, &c.BaseInput()),
+    const int64_t global = r.GlobalOffset(span.Offset);
+    SetProp(*node.Result, globalName, TTsmSlicer::MakeSpan(static_cast<int32_t>(global), span.Length, &r.BaseInput()),
             fresh);
 }
 
@@ -368,8 +227,8 @@ WideString ValueText(const TTsValue& v) {
 
 enum class TCondOutcome { Matched, Mismatch, OrderedMismatch };
 
-TTsCondExpression& ConditionObject(TTsmCompiler& c, TTsmNode& child) {
-    TTsmRunState& rs = *c.RunState;
+TTsCondExpression& ConditionObject(TTsmRun& r, TTsmNode& child) {
+    TTsmRunState& rs = *r.RunState;
     const TMmID id = child.Props.ID;
     std::unique_ptr<TTsCondExpression>* slot = nullptr;
     if (id >= 0 && static_cast<size_t>(id) < rs.Conditions.size()) slot = &rs.Conditions[static_cast<size_t>(id)];
@@ -386,12 +245,12 @@ TTsCondExpression& ConditionObject(TTsmCompiler& c, TTsmNode& child) {
     // that resolves a reference needs them, and most never do.
     e->PrepareFinder = [&rs] { LoadCounters(rs, *rs.ExprNode.Node); };
     e->ModelNode = &rs.ExprNode;
-    e->SetFunctions(c.Functions.get());
+    e->SetFunctions(&r.Functions());
     TTsCondExpression& ref = *e;
     if (slot)
         *slot = std::move(e);
     else
-        c.AddOwned(std::move(e));  // a node outside the table: kept until the compiler goes
+        rs.OtherConditions.push_back(std::move(e));
     return ref;
 }
 
@@ -400,9 +259,9 @@ TTsCondExpression& ConditionObject(TTsmCompiler& c, TTsmNode& child) {
 TCondOutcome TestCondition(TTsmNode& parent, TTsmNode& child, TStream& in) {
     const TTsmCondition& cond = child.Props.Cond;
     if (!cond.Operator) return TCondOutcome::Matched;
-    TTsmCompiler& c = *parent.Compiler;
-    TTsmRunState& rs = *c.RunState;
-    TTsCondExpression& e = ConditionObject(c, child);
+    TTsmRun& r = *parent.Run;
+    TTsmRunState& rs = *r.RunState;
+    TTsCondExpression& e = ConditionObject(r, child);
     e.BaseNode = child.Result ? child.Result : parent.Result;
     e.Stream = &in;
     rs.ExprNode.Node = &child;
@@ -411,7 +270,7 @@ TCondOutcome TestCondition(TTsmNode& parent, TTsmNode& child, TStream& in) {
         throw At(ETsmBadConditionResultType(&child,
                                             u"Condition %s evaluated to a non-boolean value '%s'. Node: %s, input: %s.",
                                             {cond.Operator->Name, ValueText(v), child.NodeText(), TsmInputText(&in)}),
-                 c.GlobalOffset(in.Position()));
+                 r.GlobalOffset(in.Position()));
     if (v.Bool != cond.Negated) return TCondOutcome::Matched;
     return child.Props.Order == 0 && !child.Props.IsOnce ? TCondOutcome::Mismatch : TCondOutcome::OrderedMismatch;
 }
@@ -419,7 +278,7 @@ TCondOutcome TestCondition(TTsmNode& parent, TTsmNode& child, TStream& in) {
 // The mismatch of a condition tested from offset p of the current input.
 std::unique_ptr<Exception> MismatchError(TTsmNode& child, TCondOutcome outcome, TStream& in, int64_t p) {
     std::u16string_view op = child.Props.Cond.Operator ? child.Props.Cond.Operator->Name : std::u16string_view();
-    const int64_t at = child.Compiler->GlobalOffset(p);
+    const int64_t at = child.Run->GlobalOffset(p);
     if (outcome == TCondOutcome::Mismatch)
         return At(std::make_unique<ETsmConditionMismatch>(&child,
                                                           u"%s condition didn't match the input. Node: %s, input: %s.",
@@ -440,11 +299,11 @@ class TChildLoop {
 public:
     explicit TChildLoop(TTsmNode& n)
         : n_(n),
-          c_(*n.Compiler),
+          r_(*n.Run),
           count_(static_cast<int32_t>(n.Children.size())),
           cyclic_(n.ChildSummary.IsCyclic),
-          watching_(static_cast<bool>(c_.OnModellingStep)),
-          progressing_(static_cast<bool>(c_.OnProgress)),
+          watching_(static_cast<bool>(r_.OnModellingStep)),
+          progressing_(static_cast<bool>(r_.OnProgress)),
           // A tentative node's failure is always forgiven by its parent, so
           // the error it returns is never read: no message needs to be written.
           forgivenFailure_(n.Props.IsTentative && n.ParentNode && !watching_) {}
@@ -453,9 +312,9 @@ public:
     std::unique_ptr<Exception> Run() {
         for (;;) {
             ThrowIfCancelled();
-            if (progressing_ && --c_.RunState->UntilProgress <= 0) {
-                c_.RunState->UntilProgress = TTsmLimits::ProgressInterval;
-                c_.OnProgress(c_.BaseInput().Position());
+            if (progressing_ && --r_.RunState->UntilProgress <= 0) {
+                r_.RunState->UntilProgress = TTsmLimits::ProgressInterval;
+                r_.OnProgress(r_.BaseInput().Position());
             }
             if (n_.CurrentChild >= count_) return NoChildMatched();
             TTsmNode& child = *n_.Children[static_cast<size_t>(n_.CurrentChild)];
@@ -466,7 +325,7 @@ public:
                 n_.CurrentChild += 1;
                 continue;
             }
-            TStream& in = c_.CurrentInput();
+            TStream& in = r_.CurrentInput();
             const int64_t p = in.Position();
             std::unique_ptr<Exception> e;
             const bool ok = TryChild(child, in, p, e);
@@ -477,7 +336,7 @@ public:
                 in.Seek(p, TSeekOrigin::soBeginning);
             // Only the root's loop hands out records: nothing below it is
             // being modelled, so a listener may free them.
-            if (ok && !n_.ParentNode && c_.OnRecordsDone && n_.Result) c_.OnRecordsDone(*n_.Result);
+            if (ok && !n_.ParentNode && r_.OnRecordsDone && n_.Result) r_.OnRecordsDone(*n_.Result);
             if (e || n_.MatchedChild != -1) return e;
             if (ok) {
                 CheckProgress(child, in);
@@ -491,16 +350,16 @@ public:
 
 private:
     void ThrowIfCancelled() const {
-        if (c_.CancelToken.IsCancelled())
-            throw At(ETsmCancelled(&c_, TsmInputText(&c_.CurrentInput())), HereGlobal(c_));
+        if (r_.CancelToken.IsCancelled())
+            throw At(ETsmCancelled(&r_.Model(), TsmInputText(&r_.CurrentInput())), HereGlobal(r_));
     }
 
     // Every child has been tried from CurrentChild on and none ended the loop.
     std::unique_ptr<Exception> NoChildMatched() const {
         if (forgivenFailure_) return std::make_unique<Exception>();
         return At(std::make_unique<ETsmNoMatchingNode>(&n_, u"No child nodes match the input. Node: %s, input: %s.",
-                                                       FormatArgs{n_.NodeText(), TsmInputText(&c_.CurrentInput())}),
-                  HereGlobal(c_));
+                                                       FormatArgs{n_.NodeText(), TsmInputText(&r_.CurrentInput())}),
+                  HereGlobal(r_));
     }
 
     // Tests the child's condition at p and models the child when it matches.
@@ -570,8 +429,8 @@ private:
     void CheckProgress(const TTsmNode& child, TStream& in) {
         const int64_t now = in.Position();
         if (&in == idleStream_ && now == idlePos_) {
-            if (++idle_ >= c_.Limits.MaxIdleMatches)
-                throw At(ETsmNoProgress(&c_, idle_, &n_, &child, TsmInputText(&in)), c_.GlobalOffset(now));
+            if (++idle_ >= r_.Limits.MaxIdleMatches)
+                throw At(ETsmNoProgress(&r_.Model(), idle_, &n_, &child, TsmInputText(&in)), r_.GlobalOffset(now));
         } else {
             idle_ = 0;
             idleStream_ = &in;
@@ -580,7 +439,7 @@ private:
     }
 
     TTsmNode& n_;
-    TTsmCompiler& c_;
+    TTsmRun& r_;
     const int32_t count_;
     const bool cyclic_;
     const bool watching_;
@@ -604,7 +463,8 @@ void ClaimResult(TTsmNode& n, TTsTreeNode* result) {
 }
 
 void BuildChildren(TTsmNode& n) {
-    TTsmCompiler& c = *n.Compiler;
+    TTsmRun& r = *n.Run;
+    const TTsmCompiler& c = r.Model();
     const TTsmProps& props = n.Props;
     if (props.ID >= 0 && static_cast<size_t>(props.ID) < c.Table.size() && c.Table[static_cast<size_t>(props.ID)])
         n.ChildSummary = c.Table[static_cast<size_t>(props.ID)]->ChildSummary;
@@ -616,7 +476,7 @@ void BuildChildren(TTsmNode& n) {
         if (!info) throw ETsmModelling(&c, u"Node %s refers to a child ID %d that has no record.", {n.NodeText(), id});
         if (info->Props.IsOffContext) continue;
         TTsmNodeClass cls = info->Props.NodeClass ? info->Props.NodeClass : &TTsmNode::Class;
-        std::unique_ptr<TTsmNode> child = cls->Create(c, &n, info->Props);
+        std::unique_ptr<TTsmNode> child = cls->Create(r, &n, info->Props);
         if (!child) throw ETsmModelling(&c, u"Node class %s has no instances. Node: %s.", {cls->Name, n.NodeText()});
         child->ChildSummary = info->ChildSummary;
         n.Children.push_back(std::move(child));
@@ -649,34 +509,34 @@ namespace {
 
 // Bounds that grow with the input: the result tree's size, and the memory
 // the process took since the run began.
-[[noreturn]] void RaiseTooManyResults(TTsmCompiler& c) {
-    throw At(ETsmTooLarge(&c, u"The result tree has grown past %s nodes, the most a run may make; input: %s.",
-                          {IntToStr(c.Limits.MaxResultNodes), TsmInputText(&c.CurrentInput())}),
-             HereGlobal(c));
+[[noreturn]] void RaiseTooManyResults(TTsmRun& r) {
+    throw At(ETsmTooLarge(&r.Model(), u"The result tree has grown past %s nodes, the most a run may make; input: %s.",
+                          {IntToStr(r.Limits.MaxResultNodes), TsmInputText(&r.CurrentInput())}),
+             HereGlobal(r));
 }
 
-void CheckRunMemory(TTsmCompiler& c) {
-    TTsmRunState& rs = *c.RunState;
+void CheckRunMemory(TTsmRun& r) {
+    TTsmRunState& rs = *r.RunState;
     rs.UntilBoundsCheck = TTsmLimits::ResultCheckInterval;
     if (rs.ResidentAtStart < 0) return;
     const int64_t grown = ResidentBytes() - rs.ResidentAtStart;
-    if (grown > c.Limits.MaxMemory)
-        throw At(
-            ETsmTooLarge(&c, u"The run has taken %s MiB of memory, more than the %s MiB it may take; input: %s.",
-                         {IntToStr(grown >> 20), IntToStr(c.Limits.MaxMemory >> 20), TsmInputText(&c.CurrentInput())}),
-            HereGlobal(c));
+    if (grown > r.Limits.MaxMemory)
+        throw At(ETsmTooLarge(
+                     &r.Model(), u"The run has taken %s MiB of memory, more than the %s MiB it may take; input: %s.",
+                     {IntToStr(grown >> 20), IntToStr(r.Limits.MaxMemory >> 20), TsmInputText(&r.CurrentInput())}),
+                 HereGlobal(r));
 }
 
 }  // namespace
 
 std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const TTsmSpan& span) {
     TDepthGuard depth(*this);
-    TTsmCompiler& c = *Compiler;
+    TTsmRun& r = *Run;
     Modelled = true;
-    ResultLogStart = static_cast<int32_t>(c.RunState->CreatedLog.size());
+    ResultLogStart = static_cast<int32_t>(r.RunState->CreatedLog.size());
     CreateResultNode(parentResult);
 
-    TStream& in = c.CurrentInput();
+    TStream& in = r.CurrentInput();
     // A result this run created has no properties yet.
     const bool fresh = CreatedResult == Result;
     // Start, inner and end spans, each with its global form: room for all
@@ -704,21 +564,21 @@ std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const
     Finish(e.get());
     // The root keeps its children's results whatever happens: their entries
     // are not needed any more.
-    if (!e && ParentNode && !ParentNode->ParentNode) c.RunState->CreatedLog.resize(static_cast<size_t>(ResultLogStart));
+    if (!e && ParentNode && !ParentNode->ParentNode) r.RunState->CreatedLog.resize(static_cast<size_t>(ResultLogStart));
     return e;
 }
 
 void TTsmNode::CreateResultNode(TTsTreeNode* parentResult) {
-    TTsmCompiler& c = *Compiler;
+    TTsmRun& r = *Run;
     CreatedResult = nullptr;
     if (!parentResult) {
         // A result root: the slicer owns the result tree.
         auto root = std::make_unique<TTsmResultNode>(Props.Path);
         root->Fresh = false;
         Result = root.get();
-        c.ModellingSlicer().SetResultRoot(std::move(root));
+        r.ModellingSlicer().SetResultRoot(std::move(root));
     } else if (!Props.Path.empty()) {
-        TTsmRunState& rs = *c.RunState;
+        TTsmRunState& rs = *r.RunState;
         int8_t kind = 0;
         const bool cached = Props.ID >= 0 && static_cast<size_t>(Props.ID) < rs.PathKinds.size();
         if (cached) kind = rs.PathKinds[static_cast<size_t>(Props.ID)];
@@ -737,8 +597,8 @@ void TTsmNode::CreateResultNode(TTsTreeNode* parentResult) {
         ClaimResult(*this, Result);
         if (CreatedResult) {
             rs.CreatedLog.push_back(CreatedResult);
-            if (++rs.LiveResults > c.Limits.MaxResultNodes) RaiseTooManyResults(c);
-            if (--rs.UntilBoundsCheck <= 0) CheckRunMemory(c);
+            if (++rs.LiveResults > r.Limits.MaxResultNodes) RaiseTooManyResults(r);
+            if (--rs.UntilBoundsCheck <= 0) CheckRunMemory(r);
         }
     } else {
         Result = parentResult;
@@ -758,7 +618,7 @@ void TTsmNode::DiscardResult() {
     // A node that did not run in this pass holds nothing of it.
     if (!Modelled) return;
     for (auto& child : Children) child->DiscardResult();
-    if (TTsmRunState* rs = Compiler->RunState.get()) {
+    if (TTsmRunState* rs = Run->RunState.get()) {
         // Newest first: a node is never older than its descendants.
         std::vector<TTsTreeNode*>& log = rs->CreatedLog;
         const size_t start = static_cast<size_t>(ResultLogStart);
@@ -778,15 +638,15 @@ void TTsmRoot::CreateResultNode(TTsTreeNode* parentResult) { TTsmNode::CreateRes
 
 void TTsmRoot::Finish(const Exception* error) {
     if (error) return;
-    TStream& in = Compiler->CurrentInput();
+    TStream& in = Run->CurrentInput();
     const int64_t pos = in.Position();
     const int64_t size = in.Size();
     if (pos < size)
-        Compiler->HandleError(
+        Run->HandleError(
             At(std::make_unique<ETsmInputLeft>(
-                   Compiler, u"Modelling has stopped at offset %.4Xh leaving %d bytes in the input stream.",
+                   &Model(), u"Modelling has stopped at offset %.4Xh leaving %d bytes in the input stream.",
                    FormatArgs{pos, size - pos}),
-               Compiler->GlobalOffset(pos)));
+               Run->GlobalOffset(pos)));
 }
 
 // The root's result survives a failed run.
@@ -803,9 +663,9 @@ void TTsmUserMessage::CreateResultNode(TTsTreeNode* parentResult) {
 std::unique_ptr<Exception> TTsmUserMessage::ModellNode(TTsTreeNode* parentResult, const TTsmSpan& span) {
     // A report points at where the text its condition matched begins.
     std::unique_ptr<ETsmUserMessage> message = CreateMessage();
-    if (message && (!span.Stream || span.Stream == Compiler->InputStack.Top()))
-        message->GlobalOffset = Compiler->GlobalOffset(span.Offset);
-    Compiler->HandleError(std::move(message));
+    if (message && (!span.Stream || span.Stream == Run->InputStack.Top()))
+        message->GlobalOffset = Run->GlobalOffset(span.Offset);
+    Run->HandleError(std::move(message));
     return TTsmNode::ModellNode(parentResult, span);
 }
 

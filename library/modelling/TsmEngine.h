@@ -1,11 +1,11 @@
-// What the modelling engine adds to the compiler: the input stack a run
+// What the modelling engine's runs are made of: the input stack a run
 // reads from (TTsmInputStack), the cancel token another thread may use to
 // stop a run (TTsmCancelToken), the run's safety limits (TTsmLimits), the
 // errors that end a run which cannot finish (cancelled, nested too deep, no
 // progress, no input), the text that shows an input position in messages
 // (TsmInputText) and the span property names of result nodes.
 //
-// The engine's operations themselves are members of TTsmCompiler (Modell,
+// The engine's operations themselves are members of TTsmRun (Modell,
 // PushInput, ...) and of the node classes (ModellNode, CreateResultNode, ...).
 #pragma once
 
@@ -80,7 +80,7 @@ struct TTsmLimits {
     // physical memory by default; checked every ResultCheckInterval result nodes.
     int64_t MaxMemory = DefaultMaxMemory();
     static constexpr int32_t ResultCheckInterval = 4096;
-    // Child steps between two calls of the compiler's OnProgress.
+    // Child steps between two calls of the run's OnProgress.
     static constexpr int32_t ProgressInterval = 65536;
     static int64_t DefaultMaxMemory();
 };
@@ -115,17 +115,19 @@ public:
     std::unique_ptr<TStream> OpenSpan(const TTsValue& value) override;
 };
 
-// What the compiler keeps only while a run lasts: things made once per run
-// and reused for every test, so that trying a node allocates little.
+// What a run keeps only while it lasts: things made once per run and
+// reused for every test, so that trying a node allocates little.
 struct TTsmRunState {
-    TTsOptions Options;       // the compiler's, with a detected line break when it had none
+    TTsOptions Options;       // the run's, with a detected line break when it had none
     RawByteString LineBreak;  // Options.LineBreak as bytes, for LINE
     int32_t Depth = 0;        // nodes being modelled inside each other
     TTsmExprModelNode ExprNode;
     TTsNodeFormulaFinder Finder;
     int64_t CounterLoads = 0;  // enclosing levels walked to load Finder's counters
-    // Condition objects by node ID, made on first use.
+    // Condition objects by node ID, made on first use; those of nodes
+    // outside the table (none a compiler makes) in the order made.
     std::vector<std::unique_ptr<TTsCondExpression>> Conditions;
+    std::vector<std::unique_ptr<TTsCondExpression>> OtherConditions;
     // By node ID: 0 not looked at, 1 the path is one plain name, 2 it needs the finder.
     std::vector<int8_t> PathKinds;
     RawByteString LineBytes;  // LINE's read buffer, reused
@@ -141,7 +143,8 @@ struct TTsmRunState {
     int64_t ResidentAtStart = -1;
 };
 
-// A compiler's own function registry: a copy of the process-wide one.
+// A compiler's own function registry: a copy of the process-wide one,
+// ready for lookups from several threads at once.
 std::unique_ptr<TTsFunctions> NewTsmFunctions();
 
 // "@pos b1 b2 ..." for up to 11 bytes from the stream's position (printable

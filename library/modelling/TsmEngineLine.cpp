@@ -46,31 +46,31 @@ int64_t ReadLine(TStream& in, const RawByteString& sep, RawByteString& buf, bool
 }  // namespace
 
 std::unique_ptr<Exception> TTsmLine::ModellNode(TTsTreeNode* parentResult, const TTsmSpan& span) {
-    TTsmCompiler& c = *Compiler;
-    TStream& in = c.CurrentInput();
+    TTsmRun& r = *Run;
+    TStream& in = r.CurrentInput();
     const int64_t start = in.Position();
     const TTsmSpan lineSpan{static_cast<int32_t>(span.Offset - start), span.Length, nullptr};
     // At the end of the input the children meet the end of the input itself.
     if (start >= in.Size()) return TTsmNode::ModellNode(parentResult, lineSpan);
 
-    TTsmRunState& rs = *c.RunState;
+    TTsmRunState& rs = *r.RunState;
     bool found = false;
     int64_t length = 0;
-    if (const char* memory = c.Slicer ? StreamMemory(in) : nullptr) {
+    if (const char* memory = r.Slicer ? StreamMemory(in) : nullptr) {
         const std::string_view rest(memory + start, static_cast<size_t>(in.Size() - start));
         const size_t at = rs.LineBreak.empty() ? std::string_view::npos : rest.find(rs.LineBreak);
         found = at != std::string_view::npos;
         length = static_cast<int64_t>(found ? at : rest.size());
-        c.InputStack.PushBorrowed(c.Slicer->AddView(memory + start, length));
+        r.InputStack.PushBorrowed(r.Slicer->AddView(memory + start, length));
     } else {
         length = ReadLine(in, rs.LineBreak, rs.LineBytes, found);
-        c.PushInput(std::make_unique<TMemoryStream>(rs.LineBytes.substr(0, static_cast<size_t>(length))));
+        r.PushInput(std::make_unique<TMemoryStream>(rs.LineBytes.substr(0, static_cast<size_t>(length))));
     }
     const int64_t after = start + length + (found ? static_cast<int64_t>(rs.LineBreak.size()) : 0);
     in.Seek(start, TSeekOrigin::soBeginning);
 
     std::unique_ptr<Exception> e = TTsmNode::ModellNode(parentResult, lineSpan);
-    c.PopInput();
+    r.PopInput();
     in.Seek(after, TSeekOrigin::soBeginning);
     return e;
 }

@@ -21,15 +21,18 @@ WideString Described(std::u16string_view name, std::u16string_view cond, std::u1
 
 }  // namespace
 
-TTsmFarthestFailure::TTsmFarthestFailure(TTsmCompiler& compiler)
-    : compiler_(compiler), previous_(std::move(compiler.OnModellingStep)) {
-    compiler_.OnModellingStep = [this](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
+TTsmFarthestFailure::TTsmFarthestFailure(TTsmModellingStepEvent& slot) : slot_(slot), previous_(std::move(slot)) {
+    slot_ = [this](TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
         Step(node, kind, value);
         if (previous_) previous_(node, kind, value);
     };
 }
 
-TTsmFarthestFailure::~TTsmFarthestFailure() { compiler_.OnModellingStep = std::move(previous_); }
+TTsmFarthestFailure::TTsmFarthestFailure(TTsmRun& run) : TTsmFarthestFailure(run.OnModellingStep) {}
+
+TTsmFarthestFailure::TTsmFarthestFailure(TTsmCompiler& compiler) : TTsmFarthestFailure(compiler.OnModellingStep) {}
+
+TTsmFarthestFailure::~TTsmFarthestFailure() { slot_ = std::move(previous_); }
 
 void TTsmFarthestFailure::Step(TTsmNode& node, TTsmStepKind kind, const TTsArg& value) {
     if (kind != TTsmStepKind::Condition) return;
@@ -53,7 +56,7 @@ void TTsmFarthestFailure::Step(TTsmNode& node, TTsmStepKind kind, const TTsArg& 
     if (std::find(triedIds_.begin(), triedIds_.end(), node.Props.ID) != triedIds_.end()) return;
     triedIds_.push_back(node.Props.ID);
     Tried.push_back(TTried{node.Props.ID, node.Props.Name,
-                           node.Props.Cond.IsSet() ? compiler_.ConditionText(node.Props.Cond) : WideString(),
+                           node.Props.Cond.IsSet() ? node.Model().ConditionText(node.Props.Cond) : WideString(),
                            SourceOf(node.Props), WideString(mismatch->ClassName())});
 }
 

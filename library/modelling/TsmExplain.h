@@ -1,5 +1,5 @@
-// Explaining a run to a model author: TTsmFarthestFailure watches a run
-// through the compiler's OnModellingStep and keeps the farthest input
+// Explaining a run to a model author: TTsmFarthestFailure watches runs
+// through the OnModellingStep of a run or of a compiler and keeps the farthest input
 // position at which a condition was tested and failed, every model node
 // tried there, and the chain of model nodes that was being modelled.
 //
@@ -30,8 +30,10 @@ public:
         WideString Source;
     };
 
-    // Listens to compiler's runs until destroyed; a listener already set
-    // keeps being called after this one. The compiler must outlive this.
+    // Listens to the runs of a run object, or of a compiler's Modell, until
+    // destroyed; a listener already set keeps being called after this one.
+    // What it listens to must outlive it.
+    explicit TTsmFarthestFailure(TTsmRun& run);
     explicit TTsmFarthestFailure(TTsmCompiler& compiler);
     ~TTsmFarthestFailure();
     TTsmFarthestFailure(const TTsmFarthestFailure&) = delete;
@@ -53,7 +55,9 @@ public:
 private:
     void Step(TTsmNode& node, TTsmStepKind kind, const TTsArg& value);
 
-    TTsmCompiler& compiler_;
+    explicit TTsmFarthestFailure(TTsmModellingStepEvent& slot);
+
+    TTsmModellingStepEvent& slot_;
     TTsmModellingStepEvent previous_;
     std::vector<TMmID> triedIds_;
 };

@@ -9,12 +9,12 @@ namespace ts {
 namespace {
 
 template <class T>
-std::unique_ptr<TTsmNode> CreateNode(TTsmCompiler& compiler, TTsmNode* parent, const TTsmProps& props) {
-    return std::make_unique<T>(compiler, parent, props);
+std::unique_ptr<TTsmNode> CreateNode(TTsmRun& run, TTsmNode* parent, const TTsmProps& props) {
+    return std::make_unique<T>(run, parent, props);
 }
 
 // The abstract message base has no instances of its own.
-std::unique_ptr<TTsmNode> NoInstance(TTsmCompiler&, TTsmNode*, const TTsmProps&) { return nullptr; }
+std::unique_ptr<TTsmNode> NoInstance(TTsmRun&, TTsmNode*, const TTsmProps&) { return nullptr; }
 
 }  // namespace
 

@@ -23,6 +23,7 @@ namespace ts {
 
 class TTsmCompiler;
 class TTsmNode;
+class TTsmRun;
 struct TTsmProps;
 
 using TTsmIdArray = std::vector<TMmID>;
@@ -47,7 +48,7 @@ struct TTsmNodeClassInfo : TClassInfo {
     // Whether a node of this class, with these properties, ends its
     // parent's child loop.
     bool (*IsTerminal)(const TTsmProps& props) = nullptr;
-    std::unique_ptr<TTsmNode> (*Create)(TTsmCompiler& compiler, TTsmNode* parent, const TTsmProps& props) = nullptr;
+    std::unique_ptr<TTsmNode> (*Create)(TTsmRun& run, TTsmNode* parent, const TTsmProps& props) = nullptr;
 };
 using TTsmNodeClass = const TTsmNodeClassInfo*;
 
@@ -112,19 +113,19 @@ struct TTsmSpan {
 };
 
 // A model node during one run. Props refers to the compiled record's
-// properties (the compiler outlives every run), so trying a node copies
-// nothing; its children are built once and reset on later runs.
+// properties (the compiled model outlives every run), so trying a node
+// copies nothing; its children are built once and reset on later runs.
 class TTsmNode : public TObject {
     TS_CLASS(TTsmNode)
 public:
     static const TTsmNodeClassInfo Class;
 
-    TTsmNode(TTsmCompiler& compiler, TTsmNode* parent, const TTsmProps& props);
+    TTsmNode(TTsmRun& run, TTsmNode* parent, const TTsmProps& props);
     ~TTsmNode() override;
     TTsmNode(const TTsmNode&) = delete;
     TTsmNode& operator=(const TTsmNode&) = delete;
 
-    TTsmCompiler* Compiler;  // not owned
+    TTsmRun* Run;            // the run the node belongs to; not owned
     TTsmNode* ParentNode;    // nil for the root
     const TTsmProps& Props;  // must outlive the node
     std::vector<std::unique_ptr<TTsmNode>> Children;
@@ -155,6 +156,9 @@ public:
     virtual void DiscardResult();
     // Models this node; a mismatch comes back as the error, not raised.
     virtual std::unique_ptr<Exception> ModellNode(TTsTreeNode* parentResult, const TTsmSpan& span);
+
+    // The compiled model the run runs.
+    const TTsmCompiler& Model() const;
 
     static bool IsTerminal(const TTsmProps& props);
     // "'name' source (ID n)", naming the node in messages.

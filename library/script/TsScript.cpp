@@ -43,11 +43,11 @@ RawByteString ToUtf8(int32_t codepage, std::string_view bytes) {
 // One Load: what the routines learn during the run and what reading the
 // result needs from it.
 struct TTsScriptLoad {
-    TTsScriptLoad(TTsScript& script, TTsmCompiler& compiler, TStream& base)
-        : Script(script), Compiler(&compiler), Base(&base), BaseStart(base.Position()) {}
+    TTsScriptLoad(TTsScript& script, TTsmRun& run, TStream& base)
+        : Script(script), Run(&run), Base(&base), BaseStart(base.Position()) {}
 
     TTsScript& Script;
-    TTsmCompiler* Compiler = nullptr;
+    TTsmRun* Run = nullptr;  // while the model runs
     // Where the file starts in the caller's stream; lines count from here.
     TStream* Base = nullptr;
     int64_t BaseStart = 0;
@@ -74,7 +74,7 @@ struct TTsScriptLoad {
 bool TTsScriptLoad::CheckVersion(TTsFuncContext& ctx) {
     TTsTreeNode* node = ctx.Expression->BaseNode;
     if (node) {
-        const RawByteString text = Compiler->ModellingSlicer().TextOfNode(node->FirstChild(u"version"), u"inner");
+        const RawByteString text = Run->ModellingSlicer().TextOfNode(node->FirstChild(u"version"), u"inner");
         if (!text.empty()) {
             const TTsVersion version = TTsVersions::Parse(Utf8ToWide(text));
             if (version > TTsVersions::LibraryVersion)
@@ -88,9 +88,9 @@ bool TTsScriptLoad::CheckVersion(TTsFuncContext& ctx) {
 bool TTsScriptLoad::ConvertCharset(TTsFuncContext& ctx) {
     TTsTreeNode* node = ctx.Expression->BaseNode;
     if (node) {
-        TStream& input = Compiler->CurrentInput();
+        TStream& input = Run->CurrentInput();
         const int64_t at = input.Position();
-        const RawByteString name = Compiler->ModellingSlicer().TextOfNode(node->FirstChild(u"charset"), u"start");
+        const RawByteString name = Run->ModellingSlicer().TextOfNode(node->FirstChild(u"charset"), u"start");
         const int32_t codepage = name.empty() ? CpUtf8 : CodepageOfCharset(name);
         if (codepage == CpUnknown) throw ETsBadScriptCharset(&Script, Utf8ToWide(name));
         if (codepage != CpUtf8) {
@@ -102,7 +102,7 @@ bool TTsScriptLoad::ConvertCharset(TTsFuncContext& ctx) {
                 Converted = converted.get();
                 ConvertedAt = at;
             }
-            Compiler->PushInput(std::move(converted));
+            Run->PushInput(std::move(converted));
         }
     }
     ctx.Target->AssignBool(node != nullptr);
@@ -281,17 +281,17 @@ void TTsScript::Load(TStream& stream, const WideString& fileName, bool keepResul
         Options.LineBreak = detectedLineBreak_;
     }
 
-    TCanonicalModel compiler(u"Script");
-    compiler->Options = Options;
-    TTsScriptLoad load(*this, *compiler, stream);
-    compiler->Functions->RegisterHandler(u"checkVersion",
-                                         [&load](TTsFuncContext& ctx) { return load.CheckVersion(ctx); });
-    compiler->Functions->RegisterHandler(u"convertCharset",
-                                         [&load](TTsFuncContext& ctx) { return load.ConvertCharset(ctx); });
+    // The shared canonical model, run with this load's routines in a
+    // registry of the run's own.
+    TTsmRun run(CanonicalModel(u"Script"));
+    run.Options = Options;
+    TTsScriptLoad load(*this, run, stream);
+    TTsFunctions& functions = run.OwnFunctions();
+    functions.RegisterHandler(u"checkVersion", [&load](TTsFuncContext& ctx) { return load.CheckVersion(ctx); });
+    functions.RegisterHandler(u"convertCharset", [&load](TTsFuncContext& ctx) { return load.ConvertCharset(ctx); });
     try {
-        std::unique_ptr<TTsmSlicer> slicer = compiler->Modell(stream);
-        compiler.Release();
-        load.Compiler = nullptr;
+        std::unique_ptr<TTsmSlicer> slicer = run.Modell(stream);
+        load.Run = nullptr;
         load.ReadResult(*slicer);
         if (keepResult) Slicer = std::move(slicer);
     } catch (...) {

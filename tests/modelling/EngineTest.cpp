@@ -92,8 +92,8 @@ TEST(Engine, ResultNodesAndSpans) {
     EXPECT_EQ(TTsmSlicer::SpanLength(pair->Props().Get(u"end").Value), 0);
     // The root's result is the slicer's; a nameless node uses its parent's.
     EXPECT_EQ(s.ResultRoot()->ChildCount(), 1);
-    EXPECT_FALSE(e.compiler().Slicer) << "the run's fields are cleared";
-    EXPECT_TRUE(e.compiler().InputStack.Empty());
+    EXPECT_EQ(e.compiler().CurrentRun(), nullptr) << "the run is over";
+    EXPECT_THROW(e.compiler().ModellingSlicer(), ETsmNoModellingSlicer);
 }
 
 TEST(Engine, LineModelOverLinesAndTheEndOfInput) {
@@ -328,7 +328,7 @@ TEST(Engine, RoutinesReachTheRunAndCannotRestartIt) {
     Engine swap("\"s\"? swap\n  \"t\" % ANY+\n", "x");
     swap.compiler().Functions->RegisterHandler(u"swap", [&](TTsFuncContext& ctx) -> bool {
         TTsmCompiler& c = swap.compiler();
-        EXPECT_EQ(&c.ModellingSlicer(), c.Slicer.get());
+        EXPECT_EQ(&c.ModellingSlicer(), c.CurrentRun()->Slicer.get());
         c.CurrentInput().Seek(1, TSeekOrigin::soBeginning);
         c.PopInput();
         c.PushInput(std::make_unique<TStringStream>("pushed"));
@@ -400,7 +400,7 @@ TEST(Engine, ConditionsLoadCountersOnlyWhenTheyReferToNodes) {
     auto walked = [](Engine& e) {
         int64_t loads = -1;
         e.compiler().OnModellingStep = [&](TTsmNode& node, TTsmStepKind, const TTsArg&) {
-            loads = node.Compiler->RunState->CounterLoads;
+            loads = node.Run->RunState->CounterLoads;
         };
         e.Run();
         return loads;
@@ -644,7 +644,7 @@ TEST(Engine, RecordsArriveOneByOneAndAreFreed) {
             mostViews = std::max(mostViews, s.ViewCount());
             EXPECT_EQ(c.FreeRecords(), 3) << "the pair, its key and its value";
             EXPECT_EQ(root.ChildCount(), 0);
-            EXPECT_EQ(c.RunState->LiveResults, 0);
+            EXPECT_EQ(c.CurrentRun()->RunState->LiveResults, 0);
             EXPECT_EQ(s.StreamCount(), 1) << "only the input stays";
             EXPECT_EQ(s.ViewCount(), 0);
         };

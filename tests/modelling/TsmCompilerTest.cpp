@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
+#include "support/Resources.h"
 #include "tests/modelling/TsmTestSupport.h"
 
 using namespace ts;
@@ -281,38 +283,24 @@ TEST(TsmCompiler, CanonicalModelsCompile) {
     EXPECT_TRUE(model->Table[0]->ChildSummary.IsCyclic);
 }
 
-TEST(TsmCompiler, CanonicalModelsAreCompiledOncePerThreadAndLentOneAtATime) {
-    const TTsmCompiler* first = nullptr;
-    size_t functions = 0;
-    {
-        TCanonicalModel lease(u"Model");
-        first = &*lease;
-        functions = static_cast<size_t>(lease->Functions->Count());
-        // Whatever a user sets is gone when the next lease starts.
-        lease->Options.Codepage = 20866;
-        lease->OnError = [](TTsObject&, Exception&) {};
-        lease->Limits.MaxDepth = 3;
-        lease->KeepFailedResult = true;
-        lease->Functions->RegisterHandler(u"mine", [](TTsFuncContext&) { return true; });
-    }
-    TCanonicalModel again(u"Model");
-    EXPECT_EQ(&*again, first);
-    // A second lease while the first is held gets a compiler of its own.
-    TCanonicalModel overlapping(u"Model");
-    EXPECT_NE(&*overlapping, first);
-    EXPECT_EQ(static_cast<size_t>(again->Functions->Count()), functions);
-    EXPECT_EQ(again->Options.Codepage, TTsOptions().Codepage);
-    EXPECT_FALSE(again->OnError);
-    EXPECT_EQ(again->Limits.MaxDepth, TTsmLimits().MaxDepth);
-    EXPECT_FALSE(again->KeepFailedResult);
-    // Another thread compiles its own.
-    const TTsmCompiler* other = nullptr;
-    std::thread([&] {
-        TCanonicalModel there(u"Model");
-        other = &*there;
-        EXPECT_FALSE(there->Table.empty());
-    }).join();
-    EXPECT_NE(other, &*again);
+TEST(TsmCompiler, CanonicalModelsAreCompiledOncePerProcessAndShared) {
+    const TTsmCompiler& model = CanonicalModel(u"Model");
+    const TTsmCompiler& script = CanonicalModel(u"Script");
+    EXPECT_EQ(&CanonicalModel(u"Model"), &model);
+    EXPECT_EQ(&CanonicalModel(u"Script"), &script);
+    EXPECT_NE(&model, &script);
+    EXPECT_FALSE(model.Table.empty());
+    EXPECT_FALSE(script.Table.empty());
+    // Other threads get the very same compilers, also when they ask at once.
+    const TTsmCompiler* seen[4] = {};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&seen, i] { seen[i] = &CanonicalModel(i % 2 ? u"Script" : u"Model"); });
+    for (std::thread& t : threads) t.join();
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(seen[i], i % 2 ? &script : &model) << i;
+    // A fresh compiler is the caller's own.
+    EXPECT_NE(LoadCanonicalModel(u"Model").get(), &model);
+    EXPECT_THROW(CanonicalModel(u"Nothing"), EResNotFound);
 }
 
 TEST(TsmCompiler, RandomModelsCompileConsistentlyOrFailCleanly) {

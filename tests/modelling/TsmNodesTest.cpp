@@ -102,8 +102,9 @@ TEST(TsmNodes, TextsNamingNodes) {
     EXPECT_EQ(TsmTreeNodeText(holder), u"<TTsTreeNode $" + AddressText(&holder) + u">");
 
     Compiled c = CompileModel("a = 1\n");
-    TTsmNode node(*c.compiler, nullptr, c[1]->Props);
+    TTsmRun run(*c.compiler);
+    TTsmNode node(run, nullptr, c[1]->Props);
     EXPECT_EQ(node.NodeText(), u"'a' <StringStream>:1 (ID 1)");
-    TTsmNode root(*c.compiler, nullptr, c[0]->Props);
+    TTsmNode root(run, nullptr, c[0]->Props);
     EXPECT_EQ(root.NodeText(), u"<TTsmNode $" + AddressText(&root) + u"> (ID 0)");
 }

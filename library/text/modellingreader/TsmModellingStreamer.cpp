@@ -83,16 +83,16 @@ void TTsmModellingStreamer::ReadLineElement(const TTsTreeNode& line) {
     ReadMerges(line.FirstChild(u"rightMerges"), p.MergesR);
 }
 
-void TTsmModellingStreamer::Explain(TTsmCompiler& model, ETsmMismatch& error) {
+void TTsmModellingStreamer::Explain(TTsmRun& run, ETsmMismatch& error) {
     // Retraced with a listener, so that reads that succeed never pay for
     // listening.
-    model.OnError = [](TTsObject&, Exception&) {};
+    run.OnError = [](TTsObject&, Exception&) {};
     // The first run handed its reports on already.
-    const TTsmFarthestFailure farthest(model);
+    const TTsmFarthestFailure farthest(run);
     TStream& in = *Stream();
     in.Seek(StartPos(), TSeekOrigin::soBeginning);
     try {
-        model.Modell(in);
+        run.Modell(in);
     } catch (const std::exception&) {
         // The failure is known; only what the listener saw is wanted.
     }
@@ -109,7 +109,7 @@ void TTsmModellingStreamer::Explain(TTsmCompiler& model, ETsmMismatch& error) {
             static_cast<size_t>(std::max<int64_t>(0, in.Read(before.data(), static_cast<int64_t>(before.size())))));
     }
     auto explanation = std::make_shared<TTsmReadExplanation>(
-        ExplainFarthestFailure(model, farthest, BytesToWide(Options.Codepage, before)));
+        ExplainFarthestFailure(run.Model(), farthest, BytesToWide(Options.Codepage, before)));
     if (!explanation->Text.empty()) error.Extra = std::move(explanation);
 }
 
@@ -122,19 +122,20 @@ void TTsmModellingStreamer::DoRead() {
     CheckLineLengths(BytesToWide(Options.Codepage, in.ReadToEnd()));
     in.Seek(StartPos(), TSeekOrigin::soBeginning);
 
-    TCanonicalModel model(u"Model");
-    model->Options = Options;
-    model->CancelToken = CancelToken;
+    // A run of its own over the shared canonical model: what this read
+    // sets stays with this read.
+    TTsmRun run(CanonicalModel(u"Model"));
+    run.Options = Options;
+    run.CancelToken = CancelToken;
     // The model's warnings are this reader's reports.
-    model->OnError = [this](TTsObject&, Exception& e) { HandleError(e.Clone()); };
+    run.OnError = [this](TTsObject&, Exception& e) { HandleError(e.Clone()); };
     try {
-        slicer_ = model->Modell(in);
+        slicer_ = run.Modell(in);
     } catch (ETsmMismatch& e) {
         // A report of the model (FAIL, WARN) already says what is wrong.
-        if (!dynamic_cast<const ETsmUserMessage*>(&e)) Explain(*model, e);
+        if (!dynamic_cast<const ETsmUserMessage*>(&e)) Explain(run, e);
         throw;
     }
-    model.Release();
 
     const TTsTreeNode& result = *slicer_->ResultRoot();
     for (int i = 0; i < result.ChildCount(); ++i) {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "library/modelling/TsmEngine.h"
+#include "library/modelling/TsmRun.h"
 #include "library/modelling/streams/TsmSlicer.h"
 #include "library/text/TsStreamers.h"
 
@@ -44,8 +45,8 @@ private:
     void ReadMerges(const TTsTreeNode* list, TTsStreamingMerges& merges);
     // Attaches to a mismatch of the model's run what the run expected
     // where it got farthest (TTsmReadExplanation, in error.Extra).
-    // Runs model again with a listener to explain where and why the read failed.
-    void Explain(TTsmCompiler& model, ETsmMismatch& error);
+    // Runs the failed run again with a listener to explain where and why.
+    void Explain(TTsmRun& run, ETsmMismatch& error);
 
     std::unique_ptr<TTsmSlicer> slicer_;
 };
