@@ -1,0 +1,79 @@
+// The name pool and the names that point into it.
+#include "library/core/TsNames.h"
+
+#include <array>
+
+namespace ts {
+
+TTsNamePool& TTsNamePool::Shared() {
+    // Never destroyed: names in static objects may outlive any destructor order.
+    static TTsNamePool* const pool = new TTsNamePool();
+    return *pool;
+}
+
+const WideString* TTsNamePool::Intern(std::u16string_view text) {
+    if (text.size() > MaxNameLength) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto it = texts_.find(text); it != texts_.end()) return &*it;
+    if (texts_.size() >= maxNames_ || units_ + text.size() > maxUnits_) return nullptr;
+    units_ += text.size();
+    return &*texts_.emplace(text).first;
+}
+
+size_t TTsNamePool::Count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_.size();
+}
+
+size_t TTsNamePool::Units() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return units_;
+}
+
+const WideString& TTsName::Empty() {
+    static const WideString empty;
+    return empty;
+}
+
+namespace {
+
+// The shared pool's recent answers, per thread: a tree asks for the same few
+// names over and over, and this spares those the pool's lock. What it holds
+// is pooled, so it never dangles.
+struct TNameCache {
+    static constexpr size_t Slots = 256;
+    std::array<const WideString*, Slots> Texts{};
+};
+
+size_t CacheSlot(std::u16string_view text) {
+    // Length and the first and last units tell the usual names apart.
+    size_t h = text.size() * 31u;
+    if (!text.empty()) h ^= (static_cast<size_t>(text.front()) << 3) ^ (static_cast<size_t>(text.back()) * 7u);
+    if (text.size() > 2) h += static_cast<size_t>(text[text.size() / 2]) * 13u;
+    return h % TNameCache::Slots;
+}
+
+}  // namespace
+
+TTsName::TTsName(std::u16string_view text, TTsNamePool& pool) {
+    if (text.empty()) {
+        bits_ = reinterpret_cast<uintptr_t>(&Empty());
+        return;
+    }
+    const WideString* pooled = nullptr;
+    if (&pool == &TTsNamePool::Shared()) {
+        thread_local TNameCache cache;
+        const WideString*& slot = cache.Texts[CacheSlot(text)];
+        if (slot && *slot == text) {
+            pooled = slot;
+        } else {
+            pooled = pool.Intern(text);
+            if (pooled) slot = pooled;
+        }
+    } else {
+        pooled = pool.Intern(text);
+    }
+    bits_ = pooled ? reinterpret_cast<uintptr_t>(pooled) : Own(text);
+}
+
+}  // namespace ts
