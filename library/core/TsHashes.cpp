@@ -2,6 +2,7 @@
 #include "library/core/TsHashes.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "support/Strings.h"
 
@@ -181,15 +182,12 @@ void TTsHash::ReplaceText(int index, std::u16string_view key, std::u16string_vie
     CheckKey(key);
     Entry& e = entries_[static_cast<size_t>(index)];
     if (e.KeyView() == key && e.ValueView() == value) return;
-    // Built before the old texts go: the views may point into them.
     bool keyChanged = e.KeyView() != key;
-    TTsName newKey = keyChanged ? TTsName(key) : e.Key;
-    std::unique_ptr<WideString> newValue = MakeValue(value);
-    TTsName oldName = std::move(e.Key);
-    std::unique_ptr<WideString> oldValueText = std::move(e.Value);
-    std::u16string_view oldKey = oldName.View();
-    e.Key = std::move(newKey);
-    e.Value = std::move(newValue);
+    // The old texts stay alive until listeners heard of the change. An
+    // unchanged key keeps its name: the key index may view its text.
+    std::unique_ptr<WideString> oldValueText = std::exchange(e.Value, MakeValue(value));
+    TTsName oldName = keyChanged ? std::exchange(e.Key, TTsName(key)) : TTsName();
+    std::u16string_view oldKey = keyChanged ? oldName.View() : e.KeyView();
     if (keyChanged) {
         if (index == Count() - 1 && indexValid_) {
             IndexDropLast(index, oldKey);

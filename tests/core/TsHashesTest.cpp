@@ -242,6 +242,32 @@ TEST(TsHash, SortedOrderIsThatOfKeySeparatorValue) {
     }
 }
 
+TEST(TsHash, HashedLookupsSurviveChangesOfEntriesWithOwnedNames) {
+    // Names too long to pool are owned by their entries, and the key index
+    // views them: changing an entry's value, key or place must never leave
+    // the index viewing a freed name.
+    auto longKey = [](int i) { return WideString(TTsNamePool::MaxNameLength + 5, u'k') + IntToStr(i); };
+    TTsHash h;
+    for (int i = 0; i < 30; ++i) h.Add(longKey(i % 10), u"", nullptr);
+    ASSERT_EQ(h.IndexOf(longKey(3)), 3);  // builds the index
+    h.SetValueText(3, u"value");          // the chain's first entry, key unchanged
+    h.SetValueText(29, u"last");          // the last entry, key unchanged
+    EXPECT_EQ(h.IndexOf(longKey(3)), 3);
+    EXPECT_EQ(h.Count(longKey(9)), 3);
+    h.SetKey(29, longKey(3));  // the last entry renamed: the index follows it
+    EXPECT_EQ(h.Count(longKey(3)), 4);
+    EXPECT_EQ(h.Count(longKey(9)), 2);
+    EXPECT_EQ(h.LastIndexOf(longKey(3)), 29);
+    h.SetKey(0, u"short");  // renamed elsewhere: rebuilt on the next lookup
+    EXPECT_EQ(h.IndexOf(longKey(0)), 10);
+    EXPECT_EQ(h.IndexOf(u"short"), 0);
+    h.Delete(29);
+    h.Delete(10);
+    EXPECT_EQ(h.IndexOf(longKey(0)), 19);
+    EXPECT_EQ(h.Count(longKey(3)), 3);
+    EXPECT_EQ(h.ValueText(h.IndexOf(longKey(3))), u"value");
+}
+
 TEST(TsHash, LargeFanOutLooksUpWhileAppending) {
     // Quadratic lookups would not finish here; hashed ones take a blink.
     TTsHash h;
