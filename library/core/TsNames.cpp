@@ -37,18 +37,19 @@ const WideString& TTsName::Empty() {
 
 namespace {
 
-// The shared pool's recent answers, per thread: a tree asks for the same few
-// names over and over, and this spares those the pool's lock. What it holds
-// is pooled, so it never dangles.
+// The shared pool's recent answers, per thread, and the owned names made
+// since it filled: a tree asks for the same few names over and over, and
+// this spares those the pool's lock and, once it is full, an allocation
+// each. A slot holds a copy, so what it holds never dangles.
 struct TNameCache {
     static constexpr size_t Slots = 256;
-    std::array<const WideString*, Slots> Texts{};
+    std::array<TTsName, Slots> Names;
 };
 
 size_t CacheSlot(std::u16string_view text) {
-    // Length and the first and last units tell the usual names apart.
+    // Length and the first, middle and last units tell the usual names apart.
     size_t h = text.size() * 31u;
-    if (!text.empty()) h ^= (static_cast<size_t>(text.front()) << 3) ^ (static_cast<size_t>(text.back()) * 7u);
+    h ^= (static_cast<size_t>(text.front()) << 3) ^ (static_cast<size_t>(text.back()) * 7u);
     if (text.size() > 2) h += static_cast<size_t>(text[text.size() / 2]) * 13u;
     return h % TNameCache::Slots;
 }
@@ -60,20 +61,21 @@ TTsName::TTsName(std::u16string_view text, TTsNamePool& pool) {
         bits_ = reinterpret_cast<uintptr_t>(&Empty());
         return;
     }
-    const WideString* pooled = nullptr;
-    if (&pool == &TTsNamePool::Shared()) {
-        thread_local TNameCache cache;
-        const WideString*& slot = cache.Texts[CacheSlot(text)];
-        if (slot && *slot == text) {
-            pooled = slot;
-        } else {
-            pooled = pool.Intern(text);
-            if (pooled) slot = pooled;
-        }
-    } else {
-        pooled = pool.Intern(text);
+    if (&pool != &TTsNamePool::Shared()) {
+        const WideString* pooled = pool.Intern(text);
+        bits_ = pooled ? reinterpret_cast<uintptr_t>(pooled) : Own(text);
+        return;
     }
-    bits_ = pooled ? reinterpret_cast<uintptr_t>(pooled) : Own(text);
+    thread_local TNameCache cache;
+    TTsName& slot = cache.Names[CacheSlot(text)];
+    if (slot.View() != text) {
+        const WideString* pooled = pool.Intern(text);
+        TTsName made;
+        made.bits_ = pooled ? reinterpret_cast<uintptr_t>(pooled) : Own(text);
+        slot = std::move(made);
+    }
+    bits_ = slot.bits_;
+    if (IsOwned()) Block()->Refs.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace ts

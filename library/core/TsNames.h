@@ -1,14 +1,17 @@
 // Names of nodes, properties and hash entries, stored once: TTsName is one
 // word that either points at a text of the process-wide pool (shared by
-// every tree of every thread, never freed) or owns its own copy.
+// every tree of every thread, never freed) or shares an owned text with the
+// copies made of it (counted, freed with the last).
 //
 // A tree repeats a handful of names ("source", "startGlobal", ...) on every
 // node; pooled, each costs a pointer instead of an allocation, and the entry
 // key and the property share it. The pool is bounded: past its bound (or for
-// a long name) a name is simply owned, so that input with endless distinct
-// names cannot grow it without end.
+// a long name) a name is owned, so that input with endless distinct names
+// cannot grow it without end. Each thread keeps its recent names, owned ones
+// too, so that a name repeated after the pool filled is still made once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -67,13 +70,13 @@ public:
     // Pooled in the shared pool when it has room, else owned.
     explicit TTsName(std::u16string_view text) : TTsName(text, TTsNamePool::Shared()) {}
     TTsName(std::u16string_view text, TTsNamePool& pool);
-    TTsName(const TTsName& other) : bits_(other.IsOwned() ? Own(other.View()) : other.bits_) {}
+    TTsName(const TTsName& other) noexcept : bits_(other.bits_) {
+        if (IsOwned()) Block()->Refs.fetch_add(1, std::memory_order_relaxed);
+    }
     TTsName(TTsName&& other) noexcept : bits_(other.bits_) { other.bits_ = reinterpret_cast<uintptr_t>(&Empty()); }
-    TTsName& operator=(const TTsName& other) {
-        if (this != &other) {
-            TTsName copy(other);
-            Swap(copy);
-        }
+    TTsName& operator=(const TTsName& other) noexcept {
+        TTsName copy(other);
+        Swap(copy);
         return *this;
     }
     TTsName& operator=(TTsName&& other) noexcept {
@@ -82,25 +85,32 @@ public:
         return *this;
     }
     ~TTsName() {
-        if (IsOwned()) delete Ptr();
+        if (IsOwned() && Block()->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete Block();
     }
 
     const WideString& Str() const { return *Ptr(); }
     std::u16string_view View() const { return *Ptr(); }
     size_t size() const { return Ptr()->size(); }
     bool empty() const { return Ptr()->empty(); }
-    // Owned rather than pooled (the pool was full or the name long).
+    // Owned rather than pooled (the pool was full or the name long); its
+    // copies share the text, in any thread.
     bool IsOwned() const { return (bits_ & 1u) != 0; }
 
     void Swap(TTsName& other) noexcept { std::swap(bits_, other.bits_); }
     friend bool operator==(const TTsName& a, const TTsName& b) { return a.bits_ == b.bits_ || a.View() == b.View(); }
 
 private:
+    struct TOwned {
+        explicit TOwned(std::u16string_view text) : Text(text) {}
+        WideString Text;
+        std::atomic<uint32_t> Refs{1};
+    };
     static const WideString& Empty();
-    static uintptr_t Own(std::u16string_view text) { return reinterpret_cast<uintptr_t>(new WideString(text)) | 1u; }
-    const WideString* Ptr() const { return reinterpret_cast<const WideString*>(bits_ & ~uintptr_t{1}); }
+    static uintptr_t Own(std::u16string_view text) { return reinterpret_cast<uintptr_t>(new TOwned(text)) | 1u; }
+    TOwned* Block() const { return reinterpret_cast<TOwned*>(bits_ & ~uintptr_t{1}); }
+    const WideString* Ptr() const { return IsOwned() ? &Block()->Text : reinterpret_cast<const WideString*>(bits_); }
 
-    // The text's address; the low bit set when this name owns it.
+    // A pooled text's address, or an owned block's with the low bit set.
     uintptr_t bits_;
 };
 
