@@ -54,6 +54,40 @@ void PropertyFind(benchmark::State& state) {
 }
 BENCHMARK(PropertyFind)->Arg(6)->Arg(20)->Arg(10000);
 
+// 1,000 nodes with the properties a model line gives its node (a span-like
+// source, two texts, an order and eight flags), built and freed: the time
+// and the heap a node and each of its properties keep.
+void NodesWithModelProperties(benchmark::State& state) {
+    static const char16_t* const kFlags[] = {u"mIsResetter",   u"mIsOptional",   u"mIsTentative",  u"mIsOnce",
+                                             u"mIsOffContext", u"mIsInheriting", u"mIsPrepending", u"mIsNonConsuming"};
+    const int n = static_cast<int>(ts::bench::Scaled(1000));
+    int64_t nodesKept = 0, propsKept = 0;
+    for (auto _ : state) {
+        const int64_t before = ts::bench::HeapInUse();
+        TTsTreeNode root(u"r");
+        for (int i = 0; i < n; ++i) root.AddChild(u"record");
+        const int64_t withNodes = ts::bench::HeapInUse();
+        for (int i = 0; i < n; ++i) {
+            TTsProperties& p = root.ChildByIndex(i)->Props();
+            TTsValue source = TTsValue::FromInt(i);
+            p.SetValue(u"source", source);
+            p.SetValue(u"mPath", TTsValue::FromStr(u"a"));
+            p.SetValue(u"mCond", TTsValue::FromStr(u"= x"));
+            p.SetValue(u"mOrder", TTsValue::FromInt(0));
+            for (const char16_t* f : kFlags) p.SetValue(f, TTsValue::FromBool(false));
+        }
+        nodesKept = withNodes - before;
+        propsKept = ts::bench::HeapInUse() - withNodes;
+        benchmark::DoNotOptimize(root.ChildByIndex(0));
+    }
+    // A bare node (with its share of the parent's entries), and a property
+    // with its share of the entries it makes its node hold.
+    state.counters["bytes_per_node"] = static_cast<double>(nodesKept) / n;
+    state.counters["bytes_per_property"] = static_cast<double>(propsKept) / (n * 12.0);
+    state.SetItemsProcessed(state.iterations() * n * 12);
+}
+BENCHMARK(NodesWithModelProperties);
+
 void FormulaFinderMake(benchmark::State& state) {
     for (auto _ : state) {
         TTsTreeNode root(u"r");

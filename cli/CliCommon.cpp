@@ -277,7 +277,7 @@ void JsonValue(std::string& out, const TTsValue& v, bool spansAsRanges) {
         key("r");
         std::string hex;
         static const char digits[] = "0123456789ABCDEF";
-        for (unsigned char c : v.Raw) {
+        for (unsigned char c : v.Raw()) {
             hex += digits[c >> 4];
             hex += digits[c & 15];
         }
@@ -351,7 +351,7 @@ WideString ValueDisplay(const TTsValue& v) {
     WideString out;
     auto part = [&](const WideString& s) { out += (out.empty() ? u"" : u" ") + s; };
     if (v.Has(vkString)) part(u"\"" + Escaped(v.Str) + u"\"");
-    if (v.Has(vkRaw)) part(u"x'" + BytesToHexPairs(v.Raw) + u"'");
+    if (v.Has(vkRaw)) part(u"x'" + BytesToHexPairs(v.Raw()) + u"'");
     if (v.Has(vkBool)) part(v.Bool ? u"True" : u"False");
     if (v.Has(vkInt)) part(IntToStr(v.Int));
     if (v.Has(vkFloat)) part(FloatToStr(v.Float));

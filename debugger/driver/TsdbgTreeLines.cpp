@@ -34,7 +34,7 @@ WideString ValueText(const TTsValue& v) {
     }
     if (v.Has(vkInt)) return IntToStr(v.Int);
     if (v.Has(vkBool)) return v.Bool ? u"True" : u"False";
-    if (v.Has(vkRaw)) return BytesToHexPairs(v.Raw);
+    if (v.Has(vkRaw)) return BytesToHexPairs(v.Raw());
     if (v.Has(vkObject)) return ObjectText(v.Obj);
     return u"<nil>";
 }

@@ -8,6 +8,11 @@ namespace ts {
 
 // ---- Values -------------------------------------------------------------
 
+const RawByteString& TTsRawBytes::Empty() {
+    static const RawByteString empty;
+    return empty;
+}
+
 void TTsValue::Dump(WideString& out, bool keepLeadingSpace) const {
     size_t start = out.size();
     if (Kinds == 0) {
@@ -18,8 +23,9 @@ void TTsValue::Dump(WideString& out, bool keepLeadingSpace) const {
             if (!Str.empty()) out += u" " + Str.substr(0, 10);
         }
         if (Kinds & vkRaw) {
-            out += u" r" + IntToStr(static_cast<int64_t>(Raw.size()));
-            if (!Raw.empty()) out += u" " + BytesToHexPairs(Raw, 10);
+            const RawByteString& raw = Raw();
+            out += u" r" + IntToStr(static_cast<int64_t>(raw.size()));
+            if (!raw.empty()) out += u" " + BytesToHexPairs(raw, 10);
         }
         if (Kinds & vkBool) out += Bool ? u" bTRUE" : u" bFALSE";
         if (Kinds & vkInt) out += u" i" + IntToStr(Int);

@@ -34,15 +34,53 @@ enum TTsValueKind : uint8_t {
     vkSpan = 64,  // Int = offset, Float = length, Obj = the stream
 };
 
+// The bytes of a raw value, kept out of line: a tree holds a value per
+// property and hardly any holds bytes, so a value carries one pointer for
+// them instead of a whole byte string. Copies copy the bytes.
+class TTsRawBytes {
+public:
+    TTsRawBytes() = default;
+    TTsRawBytes(const TTsRawBytes& other)
+        : bytes_(other.bytes_ ? std::make_unique<RawByteString>(*other.bytes_) : nullptr) {}
+    TTsRawBytes(TTsRawBytes&&) noexcept = default;
+    TTsRawBytes& operator=(const TTsRawBytes& other) {
+        if (this != &other) bytes_ = other.bytes_ ? std::make_unique<RawByteString>(*other.bytes_) : nullptr;
+        return *this;
+    }
+    TTsRawBytes& operator=(TTsRawBytes&&) noexcept = default;
+
+    const RawByteString& Get() const { return bytes_ ? *bytes_ : Empty(); }
+    // No bytes hold no block.
+    void Set(RawByteString bytes) {
+        if (bytes.empty())
+            bytes_.reset();
+        else if (bytes_)
+            *bytes_ = std::move(bytes);
+        else
+            bytes_ = std::make_unique<RawByteString>(std::move(bytes));
+    }
+
+private:
+    static const RawByteString& Empty();
+    std::unique_ptr<RawByteString> bytes_;
+};
+
 struct TTsValue {
     WideString Str;
-    RawByteString Raw;
     double Float = 0;
     TObject* Obj = nullptr;  // not owned
     // The small fields share one word: a tree holds a value per property.
     int32_t Int = 0;
     bool Bool = false;
     uint8_t Kinds = 0;
+    TTsRawBytes RawBytes;
+
+    // The bytes (empty unless set); SetRaw also marks the value as raw.
+    const RawByteString& Raw() const { return RawBytes.Get(); }
+    void SetRaw(RawByteString r) {
+        RawBytes.Set(std::move(r));
+        Kinds |= vkRaw;
+    }
 
     TTsValue() = default;
     static TTsValue FromStr(WideString s) {
@@ -65,8 +103,7 @@ struct TTsValue {
     }
     static TTsValue FromRaw(RawByteString r) {
         TTsValue v;
-        v.Raw = std::move(r);
-        v.Kinds = vkRaw;
+        v.SetRaw(std::move(r));
         return v;
     }
     static TTsValue FromFloat(double f) {

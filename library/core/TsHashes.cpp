@@ -2,6 +2,7 @@
 #include "library/core/TsHashes.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "support/Strings.h"
 
@@ -55,35 +56,49 @@ WideString TTsHash::MakeText(std::u16string_view key, std::u16string_view value)
 
 void TTsHash::Changed() { seq_ = static_cast<int32_t>(static_cast<uint32_t>(seq_) + 1u); }
 
+int TTsHash::CompareStored(const Entry& e, std::u16string_view key, std::u16string_view value) {
+    std::u16string_view k = e.KeyView();
+    size_t n = std::min(k.size(), key.size());
+    if (int r = k.substr(0, n).compare(key.substr(0, n)); r != 0) return r;
+    if (k.size() == key.size()) return e.ValueView().compare(value);
+    // One key is a proper prefix of the other: its separator meets a key
+    // unit, which is never the separator.
+    if (k.size() < key.size()) return TsHashSeparator < key[n] ? -1 : 1;
+    return k[n] < TsHashSeparator ? -1 : 1;
+}
+
 int TTsHash::Add(std::u16string_view key, std::u16string_view value, std::unique_ptr<TObject> obj) {
     CheckKey(key);
-    Entry e;
-    e.Text = MakeText(key, value);
-    e.KeyLen = static_cast<uint32_t>(key.size());
-    e.Obj = std::move(obj);
-    if (!sorted_) return InsertEntry(Count(), std::move(e));
-    auto pos = std::lower_bound(entries_.begin(), entries_.end(), e.Text,
-                                [](const Entry& a, const WideString& t) { return a.Text < t; });
+    return Add(TTsName(key), value, std::move(obj));
+}
+
+int TTsHash::Add(const TTsName& key, std::u16string_view value, std::unique_ptr<TObject> obj) {
+    CheckKey(key.View());
+    if (!sorted_) {
+        Entry e{key, MakeValue(value), std::move(obj)};
+        return InsertEntry(Count(), std::move(e));
+    }
+    auto pos = std::lower_bound(entries_.begin(), entries_.end(), 0,
+                                [&](const Entry& a, int) { return CompareStored(a, key.View(), value) < 0; });
     int index = static_cast<int>(pos - entries_.begin());
-    if (duplicates_ == TDuplicates::Replace && index < Count() && pos->Text == e.Text) {
-        SetObject(index, std::move(e.Obj));
+    if (duplicates_ == TDuplicates::Replace && index < Count() && CompareStored(*pos, key.View(), value) == 0) {
+        SetObject(index, std::move(obj));
         return index;
     }
+    Entry e{key, MakeValue(value), std::move(obj)};
     return InsertEntry(index, std::move(e));
 }
 
 void TTsHash::Insert(int index, std::u16string_view key, std::u16string_view value, std::unique_ptr<TObject> obj) {
-    InsertAt(index, key, value, std::move(obj));
+    CheckKey(key);
+    InsertAt(index, TTsName(key), value, std::move(obj));
 }
 
-int TTsHash::InsertAt(int index, std::u16string_view key, std::u16string_view value, std::unique_ptr<TObject> obj) {
+int TTsHash::InsertAt(int index, const TTsName& key, std::u16string_view value, std::unique_ptr<TObject> obj) {
     if (sorted_) throw EListError(u"Operation not allowed on sorted list");
     if (index < 0 || index > Count()) throw EListError(u"List index out of bounds (%d)", {index});
-    CheckKey(key);
-    Entry e;
-    e.Text = MakeText(key, value);
-    e.KeyLen = static_cast<uint32_t>(key.size());
-    e.Obj = std::move(obj);
+    CheckKey(key.View());
+    Entry e{key, MakeValue(value), std::move(obj)};
     return InsertEntry(index, std::move(e));
 }
 
@@ -167,14 +182,12 @@ void TTsHash::ReplaceText(int index, std::u16string_view key, std::u16string_vie
     CheckKey(key);
     Entry& e = entries_[static_cast<size_t>(index)];
     if (e.KeyView() == key && e.ValueView() == value) return;
-    // Built before the old text goes: the views may point into it.
     bool keyChanged = e.KeyView() != key;
-    WideString newText = MakeText(key, value);
-    WideString oldText = std::move(e.Text);
-    uint32_t oldLen = e.KeyLen;
-    std::u16string_view oldKey(oldText.data(), oldLen);
-    e.Text = std::move(newText);
-    e.KeyLen = static_cast<uint32_t>(key.size());
+    // The old texts stay alive until listeners heard of the change. An
+    // unchanged key keeps its name: the key index may view its text.
+    std::unique_ptr<WideString> oldValueText = std::exchange(e.Value, MakeValue(value));
+    TTsName oldName = keyChanged ? std::exchange(e.Key, TTsName(key)) : TTsName();
+    std::u16string_view oldKey = keyChanged ? oldName.View() : e.KeyView();
     if (keyChanged) {
         if (index == Count() - 1 && indexValid_) {
             IndexDropLast(index, oldKey);
@@ -189,7 +202,7 @@ void TTsHash::ReplaceText(int index, std::u16string_view key, std::u16string_vie
     c.Key = e.KeyView();
     c.Value = e.ValueView();
     c.OldKey = oldKey;
-    c.OldValue = std::u16string_view(oldText).substr(oldLen + 1);
+    c.OldValue = oldValueText ? std::u16string_view(*oldValueText) : std::u16string_view();
     c.Obj = e.Obj.get();
     c.OldObj = c.Obj;
     ListChanged(c);
@@ -242,7 +255,7 @@ void TTsHash::ChainAppend(int index) const {
     auto it = index_->find(e.KeyView());  // no key copy unless the key is new
     if (it == index_->end()) {
         e.PrevSame = -1;
-        index_->emplace(WideString(e.KeyView()), Chain{index, index, 1});
+        index_->emplace(e.KeyView(), Chain{index, index, 1});
         return;
     }
     Chain& ch = it->second;
@@ -293,12 +306,12 @@ const TTsHash::Chain* TTsHash::FindChain(std::u16string_view key) const {
 int TTsHash::LowerBound(std::u16string_view key, char16_t c) const {
     // Compares a stored string with key + c without building the probe.
     auto below = [&](const Entry& e) {
-        std::u16string_view t = e.Text;
-        size_t n = std::min(t.size(), key.size());
-        int r = t.substr(0, n).compare(key.substr(0, n));
-        if (r != 0) return r < 0;
-        if (t.size() <= key.size()) return true;  // a proper prefix of key + c
-        return t[key.size()] < c;
+        std::u16string_view k = e.KeyView();
+        size_t n = std::min(k.size(), key.size());
+        if (int r = k.substr(0, n).compare(key.substr(0, n)); r != 0) return r < 0;
+        if (k.size() == key.size()) return TsHashSeparator < c;  // the separator meets c
+        if (k.size() < key.size()) return TsHashSeparator < key[n];
+        return k[n] < c;
     };
     size_t lo = 0, hi = entries_.size();
     while (lo < hi) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "library/core/TsBase.h"
+#include "library/core/TsNames.h"
 
 namespace ts {
 
@@ -107,7 +108,7 @@ class TTsHash : public TTsObject {
     TS_CLASS(TTsHash)
 public:
     // What a sorted list does with an entry whose stored string is present.
-    enum class TDuplicates { Accept, Replace };
+    enum class TDuplicates : uint8_t { Accept, Replace };
 
     TTsHash() : TTsHash(false, TDuplicates::Accept) {}
     ~TTsHash() override;
@@ -120,6 +121,8 @@ public:
     // Checks the key; appends, or inserts in sorted order (before equal
     // entries). Returns the entry's index (for a replaced duplicate, its index).
     int Add(std::u16string_view key, std::u16string_view value, std::unique_ptr<TObject> obj);
+    // The same with a name made already: a pooled one is shared, not copied.
+    int Add(const TTsName& key, std::u16string_view value, std::unique_ptr<TObject> obj);
     // Unsorted lists only (EListError otherwise).
     void Insert(int index, std::u16string_view key, std::u16string_view value, std::unique_ptr<TObject> obj);
     void Delete(int index);  // frees the entry's object
@@ -142,7 +145,8 @@ public:
     // Entry access (EListError for an index out of range).
     std::u16string_view Key(int index) const { return At(index).KeyView(); }
     std::u16string_view ValueText(int index) const { return At(index).ValueView(); }
-    const WideString& Stored(int index) const { return At(index).Text; }
+    // Key + separator + value: what a sorted list orders by.
+    WideString Stored(int index) const { return MakeText(Key(index), ValueText(index)); }
     TObject* Object(int index) const { return At(index).Obj.get(); }
 
     int IndexOf(std::u16string_view key) const;      // first entry with the key, or -1
@@ -178,16 +182,18 @@ protected:
     // of it, so the object survives a listener that throws.
     void ExtractInto(int index, std::unique_ptr<TObject>& out);
     // Inserts a checked key at a position; for unsorted lists.
-    int InsertAt(int index, std::u16string_view key, std::u16string_view value, std::unique_ptr<TObject> obj);
+    int InsertAt(int index, const TTsName& key, std::u16string_view value, std::unique_ptr<TObject> obj);
 
 private:
+    // Ordered as key + separator + value would be, without that text being
+    // made: the key is usually pooled and the value text usually empty.
     struct Entry {
-        WideString Text;  // key + separator + value
-        uint32_t KeyLen = 0;
+        TTsName Key;
+        std::unique_ptr<WideString> Value;  // nil for an empty value text
         std::unique_ptr<TObject> Obj;
         int32_t PrevSame = -1, NextSame = -1;  // key chain, valid with the index
-        std::u16string_view KeyView() const { return {Text.data(), KeyLen}; }
-        std::u16string_view ValueView() const { return std::u16string_view(Text).substr(KeyLen + 1); }
+        std::u16string_view KeyView() const { return Key.View(); }
+        std::u16string_view ValueView() const { return Value ? std::u16string_view(*Value) : std::u16string_view(); }
     };
     struct Chain {
         int32_t First = -1, Last = -1, Count = 0;
@@ -209,6 +215,11 @@ private:
 
     const Entry& At(int index) const;
     static WideString MakeText(std::u16string_view key, std::u16string_view value);
+    static std::unique_ptr<WideString> MakeValue(std::u16string_view value) {
+        return value.empty() ? nullptr : std::make_unique<WideString>(value);
+    }
+    // <0, 0, >0 as key + separator + value compares with the entry's.
+    static int CompareStored(const Entry& e, std::u16string_view key, std::u16string_view value);
     int InsertEntry(int index, Entry entry);
     void ReplaceText(int index, std::u16string_view key, std::u16string_view value);
 
@@ -226,14 +237,17 @@ private:
     int LowerBound(std::u16string_view key, char16_t c) const;
 
     std::vector<Entry> entries_;
+    // Made when the collection first grows past IndexThreshold: most stay small.
+    // Its keys view the names of the entries, whose texts never move; it is
+    // cleared or rebuilt before a removed entry's key could be read.
+    using TKeyIndex = std::unordered_map<std::u16string_view, Chain, KeyHash, KeyEq>;
+    mutable std::unique_ptr<TKeyIndex> index_;
+    // The small fields together: every node holds two hashes.
     int32_t seq_ = 0;
+    mutable int32_t lookupsWhileInvalid_ = 0;
     bool sorted_;
     TDuplicates duplicates_;
-    // Made when the collection first grows past IndexThreshold: most stay small.
-    using TKeyIndex = std::unordered_map<WideString, Chain, KeyHash, KeyEq>;
-    mutable std::unique_ptr<TKeyIndex> index_;
     mutable bool indexValid_ = false;
-    mutable int lookupsWhileInvalid_ = 0;
 };
 
 // ---- Listeners ------------------------------------------------------------------

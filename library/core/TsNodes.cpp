@@ -48,11 +48,11 @@ ETsRootNodeOwned::ETsRootNodeOwned(const TTsTreeNode* node, std::u16string_view 
 
 // ---- Properties -------------------------------------------------------------
 
-TTsProperty::TTsProperty(TTsProperties* owner, WideString name) : owner_(owner), name_(std::move(name)) {
+TTsProperty::TTsProperty(TTsProperties* owner, TTsName name) : owner_(owner), name_(std::move(name)) {
     if (!owner) throw ETsUnownedProperty(this);
 }
 
-WideString TTsProperty::Describe() const { return TTsObject::Describe() + u" " + name_ + u":" + Value.DumpText(true); }
+WideString TTsProperty::Describe() const { return TTsObject::Describe() + u" " + Name() + u":" + Value.DumpText(true); }
 
 std::unique_ptr<TTsProperty> TTsProperties::NewProperty(const WideString& name) {
     return std::make_unique<TTsProperty>(this, name);
@@ -60,15 +60,15 @@ std::unique_ptr<TTsProperty> TTsProperties::NewProperty(const WideString& name) 
 
 TTsProperty* TTsProperties::SetValue(std::u16string_view name, TTsValue value) {
     if (value.IsNull()) throw ETsAddingNullProperty(this, name);
-    // A plain collection makes plain properties: the name is then built once,
-    // straight into the property, instead of a copy for the factory to copy.
-    std::unique_ptr<TTsProperty> prop = typeid(*this) == typeid(TTsProperties)
-                                            ? std::make_unique<TTsProperty>(this, WideString(name))
-                                            : NewProperty(WideString(name));
+    CheckKey(name);
+    // A plain collection makes plain properties: the name is then made once
+    // and, when pooled, shared by the property and its entry.
+    TTsName key(name);
+    std::unique_ptr<TTsProperty> prop =
+        typeid(*this) == typeid(TTsProperties) ? std::make_unique<TTsProperty>(this, key) : NewProperty(key.Str());
     prop->Value = std::move(value);
     TTsProperty* raw = prop.get();
-    // The key views the property's own name, which the entry keeps alive.
-    Add(raw->Name(), {}, std::move(prop));
+    Add(key, {}, std::move(prop));
     return raw;
 }
 
@@ -117,12 +117,12 @@ WideString TTsProperties::ItemText(int index, std::u16string_view contPrefix) co
 
 // ---- TTsSingleNode ----------------------------------------------------------------
 
-TTsSingleNode::TTsSingleNode(WideString name) : name_(std::move(name)) {}
+TTsSingleNode::TTsSingleNode(WideString name) : name_(name) {}
 
 TTsSingleNode::~TTsSingleNode() = default;
 
 WideString TTsSingleNode::Describe() const {
-    WideString s = TTsObject::Describe() + u" " + name_ + u" l" + IntToStr(listeners_ ? listeners_->Count() : 0) +
+    WideString s = TTsObject::Describe() + u" " + Name() + u" l" + IntToStr(listeners_ ? listeners_->Count() : 0) +
                    u" p" + IntToStr(props_.Count());
     // Only a stored "source": describing must not call out to listeners.
     int i = props_.IndexOf(u"source");
@@ -147,7 +147,7 @@ int TTsTreeNodeChildren::Put(int index, std::unique_ptr<TObject>& child) {
     auto* node = static_cast<TTsTreeNode*>(child.get());
     // Checked before the hand-over so that a bad name leaves the node with its holder.
     CheckKey(node->Name());
-    return InsertAt(index, node->Name(), {}, std::move(child));
+    return InsertAt(index, node->name_, {}, std::move(child));
 }
 
 void TTsTreeNodeChildren::ListChanged(const TTsHashChangeInfo& c) {

@@ -127,17 +127,20 @@ public:
 class TTsProperty : public TTsObject {
     TS_CLASS(TTsProperty)
 public:
-    TTsProperty(TTsProperties* owner, WideString name);  // ETsUnownedProperty for nil
+    // ETsUnownedProperty for nil.
+    TTsProperty(TTsProperties* owner, std::u16string_view name) : TTsProperty(owner, TTsName(name)) {}
+    TTsProperty(TTsProperties* owner, TTsName name);
 
     TTsProperties& Owner() const { return *owner_; }
-    const WideString& Name() const { return name_; }
+    const WideString& Name() const { return name_.Str(); }
     TTsValue Value;
 
     WideString Describe() const override;
 
 private:
     TTsProperties* owner_;
-    WideString name_;
+    // Pooled names are shared with the collection's entry key.
+    TTsName name_;
 };
 
 // Sorted by name; a name occurs once. Lookups also ask "thn" listeners for
@@ -168,8 +171,8 @@ public:
     explicit TTsSingleNode(WideString name = {});
     ~TTsSingleNode() override;
 
-    const WideString& Name() const { return name_; }
-    virtual void SetName(WideString name) { name_ = std::move(name); }
+    const WideString& Name() const { return name_.Str(); }
+    virtual void SetName(WideString name) { name_ = TTsName(name); }
 
     TTsProperties& Props() { return props_; }
     const TTsProperties& Props() const { return props_; }
@@ -186,9 +189,10 @@ public:
     WideString Describe() const override;
 
 private:
+    friend class TTsTreeNodeChildren;  // keys the entry by the node's own name
     // Private: in a tree the name is also the key of the parent's entry, so
     // it changes only through SetName.
-    WideString name_;
+    TTsName name_;
     // Held in place: every node has them, and a separate block per node
     // costs an allocation to make and to free.
     TTsProperties props_;

@@ -112,7 +112,7 @@ TRpnScalar TsValueToScalar(const TTsValue& v) {
         s.Kinds |= RpnKind(valStr);
     }
     if (v.Has(vkRaw)) {
-        s.Bytes = v.Raw;
+        s.Bytes = v.Raw();
         s.Kinds |= RpnKind(valBytes);
     }
     if (v.Has(vkBool)) {
@@ -144,8 +144,7 @@ TTsValue ScalarToTsValue(const TRpnScalar& v) {
         t.Kinds |= vkBool;
     }
     if (v.Has(valBytes)) {
-        t.Raw = v.Bytes;
-        t.Kinds |= vkRaw;
+        t.SetRaw(v.Bytes);
     }
     if (v.Has(valStr)) {
         t.Str = v.Str;

@@ -221,7 +221,7 @@ WideString ValueText(const TTsValue& v) {
     if (v.Has(vkString)) return v.Str;
     if (v.Has(vkFloat)) return FloatToStr(v.Float);
     if (v.Has(vkInt)) return IntToStr(v.Int);
-    if (v.Has(vkRaw)) return Latin1ToWide(v.Raw);
+    if (v.Has(vkRaw)) return Latin1ToWide(v.Raw());
     return u"<null>";
 }
 

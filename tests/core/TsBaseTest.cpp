@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "library/core/TsBase.h"
+#include "library/core/TsNodes.h"
 
 using namespace ts;
 
@@ -13,10 +14,10 @@ TEST(TsValue, DumpShowsEachPresentKindInOrder) {
     EXPECT_EQ(TTsValue().DumpText(false), u"NULL");
 
     TTsValue all = TTsValue::FromStr(u"0123456789abc");
-    all.Raw = std::string("\x01\xab\x00\x10\x11\x12\x13\x14\x15\x16\x17", 11);
+    all.SetRaw(std::string("\x01\xab\x00\x10\x11\x12\x13\x14\x15\x16\x17", 11));
     all.Bool = true;
     all.Float = 2.5;
-    all.Kinds |= vkRaw | vkBool | vkFloat;
+    all.Kinds |= vkBool | vkFloat;
     EXPECT_EQ(all.DumpText(false), u"s13 0123456789 r11 01 AB 00 10 11 12 13 14 15 16 bTRUE f2.5");
 
     TTsValue empty = TTsValue::FromStr(u"");
@@ -155,4 +156,44 @@ TEST(TsClassList, DuplicatesAndLookups) {
     } catch (const ETsClassListDuplicate& e) {
         EXPECT_EQ(e.Message(), u"Attempted to add duplicate TTsClassList item 'END' for class TB.");
     }
+}
+
+TEST(TsValue, RawBytesCopyAndMoveWithTheValue) {
+    TTsValue plain = TTsValue::FromStr(u"text");
+    EXPECT_TRUE(plain.Raw().empty());
+    TTsValue plainCopy = plain;
+    EXPECT_TRUE(plainCopy.Raw().empty());
+    EXPECT_EQ(plainCopy.Str, u"text");
+
+    TTsValue raw = TTsValue::FromRaw(std::string("\x00\xff", 2));
+    EXPECT_EQ(raw.Kinds, vkRaw);
+    TTsValue copy = raw;
+    EXPECT_EQ(copy.Raw(), std::string("\x00\xff", 2));
+    EXPECT_NE(copy.Raw().data(), raw.Raw().data());  // its own bytes
+    copy.SetRaw("other");
+    EXPECT_EQ(raw.Raw(), std::string("\x00\xff", 2));
+
+    plainCopy = copy;
+    EXPECT_EQ(plainCopy.Raw(), "other");
+    EXPECT_EQ(plainCopy.Kinds, vkRaw);
+    TTsValue moved = std::move(copy);
+    EXPECT_EQ(moved.Raw(), "other");
+    moved = plain;
+    EXPECT_TRUE(moved.Raw().empty());
+    EXPECT_EQ(moved.Kinds, vkString);
+
+    // Empty bytes are still a raw value.
+    TTsValue none = TTsValue::FromRaw("");
+    EXPECT_TRUE(none.Has(vkRaw));
+    EXPECT_EQ(none.DumpText(), u" r0");
+    raw.Clear();
+    EXPECT_TRUE(raw.IsNull());
+    EXPECT_TRUE(raw.Raw().empty());
+
+    // A property's value keeps its bytes through replace and lookup.
+    TTsProperties props;
+    props.SetValue(u"bytes", TTsValue::FromRaw("ab"));
+    props.SetValue(u"bytes", TTsValue::FromRaw("cd"));
+    EXPECT_EQ(props.Get(u"bytes").Value.Raw(), "cd");
+    EXPECT_EQ(props.Count(), 1);
 }

@@ -2,6 +2,7 @@
 // plain scan, listener order and limits, change events and "thn".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "library/core/TsHashes.h"
@@ -181,6 +182,90 @@ TEST(TsHash, KeyIndexAgreesWithScanUnderRandomChanges) {
             check(*h, u"k" + IntToStr(static_cast<int>(rng() % 40)));
         }
     }
+}
+
+TEST(TsHash, SortedOrderIsThatOfKeySeparatorValue) {
+    // Keys that are prefixes of each other, units below and above the
+    // separator, and values that tell equal keys apart, added in every order
+    // a shuffle gives: the entries must be in the order of their stored strings.
+    const WideString zero(1, u'\0');
+    const std::vector<std::pair<WideString, WideString>> items = {
+        {u"a", u""},
+        {u"a", u"b"},
+        {u"ab", u""},
+        {u"a" + zero, u""},
+        {u"a\x02", u""},
+        {u"a\x02", u"\x02"},
+        {u"", u""},
+        {u"", u"v"},
+        {u"b", u"a"},
+        {u"b", u""},
+        {u"abc", u"z"},
+        {u"ab", u"\x01"},
+        {u"\xffff", u""},
+        {u"a", u"b"},
+        {u"startGlobal", u""},
+        {u"start", u""},
+        {u"startGlobalX", u""},
+        {u"a" + zero, u"a"},
+        {u"ab", u"a"},
+        {u"b\x02", u""},
+    };
+    std::mt19937 rng(11);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<size_t> order(items.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::shuffle(order.begin(), order.end(), rng);
+        TSortedHash h;
+        std::vector<WideString> stored;
+        for (size_t i : order) {
+            h.Add(items[i].first, items[i].second, nullptr);
+            stored.push_back(items[i].first + TsHashSeparator + items[i].second);
+        }
+        std::sort(stored.begin(), stored.end());
+        ASSERT_EQ(h.Count(), static_cast<int>(stored.size()));
+        for (int i = 0; i < h.Count(); ++i) ASSERT_EQ(h.Stored(i), stored[static_cast<size_t>(i)]) << i;
+        // Lookups agree with a scan, scanned or hashed, before and after the index.
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const auto& [key, value] : items) {
+                std::vector<int> want;
+                for (int i = 0; i < h.Count(); ++i)
+                    if (h.Key(i) == key) want.push_back(i);
+                ASSERT_EQ(h.IndexOf(key), want.front());
+                ASSERT_EQ(h.LastIndexOf(key), want.back());
+                ASSERT_EQ(h.Count(key), static_cast<int>(want.size()));
+            }
+            EXPECT_EQ(h.IndexOf(u"a\x01"), -1);
+            EXPECT_EQ(h.Count(u"zz"), 0);
+            h.PrepareSharedReading();
+        }
+    }
+}
+
+TEST(TsHash, HashedLookupsSurviveChangesOfEntriesWithOwnedNames) {
+    // Names too long to pool are owned by their entries, and the key index
+    // views them: changing an entry's value, key or place must never leave
+    // the index viewing a freed name.
+    auto longKey = [](int i) { return WideString(TTsNamePool::MaxNameLength + 5, u'k') + IntToStr(i); };
+    TTsHash h;
+    for (int i = 0; i < 30; ++i) h.Add(longKey(i % 10), u"", nullptr);
+    ASSERT_EQ(h.IndexOf(longKey(3)), 3);  // builds the index
+    h.SetValueText(3, u"value");          // the chain's first entry, key unchanged
+    h.SetValueText(29, u"last");          // the last entry, key unchanged
+    EXPECT_EQ(h.IndexOf(longKey(3)), 3);
+    EXPECT_EQ(h.Count(longKey(9)), 3);
+    h.SetKey(29, longKey(3));  // the last entry renamed: the index follows it
+    EXPECT_EQ(h.Count(longKey(3)), 4);
+    EXPECT_EQ(h.Count(longKey(9)), 2);
+    EXPECT_EQ(h.LastIndexOf(longKey(3)), 29);
+    h.SetKey(0, u"short");  // renamed elsewhere: rebuilt on the next lookup
+    EXPECT_EQ(h.IndexOf(longKey(0)), 10);
+    EXPECT_EQ(h.IndexOf(u"short"), 0);
+    h.Delete(29);
+    h.Delete(10);
+    EXPECT_EQ(h.IndexOf(longKey(0)), 19);
+    EXPECT_EQ(h.Count(longKey(3)), 3);
+    EXPECT_EQ(h.ValueText(h.IndexOf(longKey(3))), u"value");
 }
 
 TEST(TsHash, LargeFanOutLooksUpWhileAppending) {

@@ -395,3 +395,36 @@ TEST(TsProperties, DerivedFactoriesAndForeignEntries) {
     EXPECT_EQ(props.ByIndex(1)->Name(), u"startGlobal");
     EXPECT_EQ(props.Get(u"startGlobal").Value.Int, 1);
 }
+
+// Replacing one property frees it alone: the others keep their place and
+// their pointers, in a short scanned collection and in a long hashed one.
+TEST(TsProperties, ReplaceKeepsTheOthersInShortAndLongCollections) {
+    for (int n : {5, 40}) {
+        TTsProperties props;
+        std::vector<TTsProperty*> held;
+        for (int i = n - 1; i >= 0; --i) held.push_back(props.SetValue(u"name" + IntToStr(i), TTsValue::FromInt(i)));
+        std::reverse(held.begin(), held.end());  // held[i] is "name" + i
+        int freedAt = -1;
+        props.Listeners().Subscribe(u"sobj", {&freedAt, 0}, [&freedAt](TObject&, TTsArgs args, TTsValue&) {
+            freedAt = args[1].AsInt();
+            return false;
+        });
+        const int k = n / 2;
+        TTsProperty* fresh = props.SetValue(u"name" + IntToStr(k), TTsValue::FromStr(u"new"));
+        EXPECT_EQ(props.Count(), n);
+        EXPECT_EQ(props.Find(u"name" + IntToStr(k)), fresh);
+        EXPECT_EQ(props.IndexOfObject(fresh), freedAt);
+        for (int i = 0; i < n; ++i) {
+            if (i == k) continue;
+            ASSERT_EQ(props.Find(u"name" + IntToStr(i)), held[static_cast<size_t>(i)]) << n;
+            ASSERT_EQ(held[static_cast<size_t>(i)]->Value.Int, i);
+        }
+        for (int i = 1; i < n; ++i) ASSERT_LT(props.ByIndex(i - 1)->Name(), props.ByIndex(i)->Name());
+        EXPECT_EQ(props.ByIndex(freedAt)->Value.Str, u"new");
+        // A name alike but for its end is another property.
+        EXPECT_EQ(props.Find(u"name"), nullptr);
+        props.SetValue(u"name", TTsValue::FromBool(true));
+        EXPECT_EQ(props.ByIndex(0)->Name(), u"name");
+        EXPECT_EQ(props.Count(), n + 1);
+    }
+}

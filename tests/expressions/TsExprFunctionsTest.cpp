@@ -225,16 +225,15 @@ TEST(TsExprFunctions, CharsetsAndCodepages) {
     // A value that is text and bytes at once is left as it is.
     auto root = std::make_unique<TTsTreeNode>(u"r");
     TTsValue both = TTsValue::FromStr(u"Ж");
-    both.Raw = "\xF6";
-    both.Kinds |= vkRaw;
+    both.SetRaw("\xF6");
     root->Props().SetValue(u"both", both);
     TTsValue same = Eval(u"$both 'koi8-r' charset", nullptr, root.get());
     EXPECT_EQ(same.Str, u"Ж");
-    EXPECT_EQ(same.Raw, "\xF6");
+    EXPECT_EQ(same.Raw(), "\xF6");
     // String functions change the text and the bytes alike.
     TTsValue lowered = Eval(u"$both lower", nullptr, root.get());
     EXPECT_EQ(lowered.Str, u"ж");
-    EXPECT_EQ(lowered.Raw, "\xF6");
+    EXPECT_EQ(lowered.Raw(), "\xF6");
 
     // toraw / fromraw use the options' code page, strictly.
     Expr e(u"'čx' toraw b2h");

@@ -300,8 +300,8 @@ TEST(TsExpression, ScalarValueConversions) {
     TTsValue mixed = TTsValue::FromStr(u"5");
     mixed.Int = 5;
     mixed.Float = 5.5;  // Float wins over Int
-    mixed.Raw = "r";
-    mixed.Kinds |= vkInt | vkFloat | vkRaw;
+    mixed.SetRaw("r");
+    mixed.Kinds |= vkInt | vkFloat;
     s = TsValueToScalar(mixed);
     EXPECT_EQ(s.Kinds, RpnKind(valNum) | RpnKind(valStr) | RpnKind(valBytes));
     EXPECT_EQ(s.Num, 5.5);
@@ -314,7 +314,7 @@ TEST(TsExpression, ScalarValueConversions) {
     b.Kinds |= RpnKind(valStr) | RpnKind(valCustom);
     TTsValue back = ScalarToTsValue(b);
     EXPECT_EQ(back.Kinds, vkRaw | vkString);
-    EXPECT_EQ(back.Raw, "xy");
+    EXPECT_EQ(back.Raw(), "xy");
 
     EXPECT_EQ(RpnKindNames(RpnKind(valBytes) | RpnKind(valStr)), u"valBytes, valStr");
     EXPECT_EQ(RpnKindNames(0), u"<none>");
