@@ -257,8 +257,11 @@ public:
         return *this;
     }
     // Any callable a TTsErrorEvent holds; an empty one clears the slot.
+    // Another slot is copied, not wrapped: a wrapped empty slot would look set.
     template <class F>
-    requires std::is_constructible_v<TTsErrorEvent, F&&> TTsErrorHandler& operator=(F&& handler) {
+    requires(!std::is_same_v<std::remove_cvref_t<F>, TTsErrorHandler> &&
+             std::is_constructible_v<TTsErrorEvent, F&&>) TTsErrorHandler&
+    operator=(F&& handler) {
         TTsErrorEvent event(std::forward<F>(handler));
         handler_ = event ? std::make_unique<TTsErrorEvent>(std::move(event)) : nullptr;
         return *this;

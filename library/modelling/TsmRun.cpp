@@ -183,8 +183,7 @@ std::unique_ptr<TTsmSlicer> TTsmCompiler::Modell(TStream& input) {
     run.KeepFailedResult = KeepFailedResult;
     run.OnRecordsDone = OnRecordsDone;
     run.OnProgress = OnProgress;
-    // As a const handler, so that it is copied rather than wrapped as a callable.
-    run.OnError = std::as_const(OnError);
+    run.OnError = OnError;
     struct Finally {
         TTsmCompiler& c;
         TTsmRun& run;

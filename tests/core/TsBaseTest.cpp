@@ -138,6 +138,19 @@ TEST(TsObject, DescribeOwnedAndHandleError) {
     };
     obj.HandleError(std::make_unique<ETsBadVersionString>(u"q"));
     EXPECT_NE(got.find(u"'q'"), WideString::npos);
+
+    // Handler slots copy from each other, also from a non-const one: an
+    // empty slot stays empty (wrapped, it would look set and call nothing).
+    TTsErrorHandler empty, copy;
+    copy = empty;
+    EXPECT_FALSE(copy);
+    TTsErrorHandler& set = obj.OnError;
+    copy = set;
+    ASSERT_TRUE(copy);
+    got.clear();
+    ETsBadVersionString error(u"r");
+    copy(obj, error);
+    EXPECT_NE(got.find(u"'r'"), WideString::npos);
 }
 
 TEST(TsClassList, DuplicatesAndLookups) {
