@@ -70,9 +70,9 @@ TTsName::TTsName(std::u16string_view text, TTsNamePool& pool) {
     TTsName& slot = cache.Names[CacheSlot(text)];
     if (slot.View() != text) {
         const WideString* pooled = pool.Intern(text);
-        TTsName made;
-        made.bits_ = pooled ? reinterpret_cast<uintptr_t>(pooled) : Own(text);
-        slot = std::move(made);
+        // The slot's old name goes with `old`; the slot, left empty, takes the new one.
+        const TTsName old(std::move(slot));
+        slot.bits_ = pooled ? reinterpret_cast<uintptr_t>(pooled) : Own(text);
     }
     bits_ = slot.bits_;
     if (IsOwned()) Block()->Refs.fetch_add(1, std::memory_order_relaxed);
