@@ -20,13 +20,13 @@
 
 namespace ts {
 
-class TTsmCompiler : public TTsObject {
+class TTsmCompiler : public TTsObject, public TTsmRunSettings {
     TS_CLASS(TTsmCompiler)
 public:
     TTsmCompiler();
     ~TTsmCompiler() override;
 
-    TTsOptions Options;
+    // Options (of TTsmRunSettings) also govern compiling.
     // Own lists; both are used only when NodeClasses is set, else the
     // process-wide lists are.
     std::unique_ptr<TTsConditions> CondOperators;
@@ -41,23 +41,15 @@ public:
     // In dumps, show every node reached through a reference as "*" + ID.
     bool CollapseReferences = false;
 
-    // Settings of the run Modell makes (a TTsmRun made over this compiler
-    // has settings of its own; see there).
-    TTsmModellingStepEvent OnModellingStep;
+    // The TTsmRunSettings are those of the run Modell makes (a TTsmRun made
+    // over this compiler has settings of its own).
     // External routines conditions may call; a copy of the default registry.
     // Runs borrow it: it must not change while any runs, and after a change
     // made past Compile, PrepareSharedReading must be called before runs on
     // several threads start.
     std::unique_ptr<TTsFunctions> Functions = NewTsmFunctions();
-    // Stops a run from another thread (keep a copy of the token there).
-    TTsmCancelToken CancelToken;
-    TTsmLimits Limits;
-    // When set, a run of Modell that fails leaves its slicer in FailedResult
-    // (see TTsmRun::KeepFailedResult).
-    bool KeepFailedResult = false;
+    // A failed run of Modell leaves its slicer here when KeepFailedResult is set.
     std::unique_ptr<TTsmSlicer> FailedResult;
-    std::function<void(TTsTreeNode& root)> OnRecordsDone;
-    std::function<void(int64_t position)> OnProgress;
 
     // ---- Modelling ----
     // Runs the compiled model over input (borrowed; read from its position)

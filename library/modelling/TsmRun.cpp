@@ -14,8 +14,9 @@
 
 namespace ts {
 
-TTsmRun::TTsmRun(const TTsmCompiler& model)
-    : Options(model.Options), model_(&model), functions_(model.Functions.get()) {}
+TTsmRun::TTsmRun(const TTsmCompiler& model) : model_(&model), functions_(model.Functions.get()) {
+    Options = model.Options;
+}
 
 // Members go in reverse order of declaration: the node objects and the
 // slicer before a registry of the run's own that their conditions use.
@@ -176,13 +177,7 @@ std::unique_ptr<TTsmSlicer> TTsmCompiler::Modell(TStream& input) {
         throw ETsmAlreadyModelling(this, u"Attempted to call %s.Modell again while it's still running.", {this});
     FailedResult.reset();
     TTsmRun run(*this);
-    run.Options = Options;
-    run.OnModellingStep = OnModellingStep;
-    run.CancelToken = CancelToken;
-    run.Limits = Limits;
-    run.KeepFailedResult = KeepFailedResult;
-    run.OnRecordsDone = OnRecordsDone;
-    run.OnProgress = OnProgress;
+    static_cast<TTsmRunSettings&>(run) = *this;
     run.OnError = OnError;
     struct Finally {
         TTsmCompiler& c;

@@ -33,18 +33,9 @@ enum class TTsmStepKind : int32_t {
 // (node, step kind, value) at each modelling step.
 using TTsmModellingStepEvent = std::function<void(TTsmNode& node, TTsmStepKind kind, const TTsArg& value)>;
 
-class TTsmRun : public TTsObject {
-    TS_CLASS(TTsmRun)
-public:
-    // A run of a compiled model (borrowed: it must outlive the run) with the
-    // model's options and otherwise default settings.
-    explicit TTsmRun(const TTsmCompiler& model);
-    ~TTsmRun() override;
-
-    // The compiled model; errors of the run name it as their Compiler.
-    const TTsmCompiler& Model() const { return *model_; }
-
-    // ---- Settings (read when Modell starts) ----
+// What a run is told, read when its Modell starts. The compiler holds one set
+// for the run its own Modell makes; a TTsmRun holds its own.
+struct TTsmRunSettings {
     TTsOptions Options;
     TTsmModellingStepEvent OnModellingStep;
     // Stops the run from another thread (keep a copy of the token there).
@@ -55,7 +46,6 @@ public:
     // it (a failed node's own results are gone), with every stream it
     // refers to except the caller's input, which must outlive it.
     bool KeepFailedResult = false;
-    std::unique_ptr<TTsmSlicer> FailedResult;
     // Called in the root's loop after each child that succeeded, with the
     // result root: its children are complete records from then on. A
     // listener that has taken them may call FreeRecords, so that a long
@@ -64,6 +54,20 @@ public:
     // Called every TTsmLimits::ProgressInterval child steps with the
     // position of the run's base input: how far the run has read.
     std::function<void(int64_t position)> OnProgress;
+};
+
+class TTsmRun : public TTsObject, public TTsmRunSettings {
+    TS_CLASS(TTsmRun)
+public:
+    // A run of a compiled model (borrowed: it must outlive the run) with the
+    // model's options and otherwise default settings.
+    explicit TTsmRun(const TTsmCompiler& model);
+    ~TTsmRun() override;
+
+    // The compiled model; errors of the run name it as their Compiler.
+    const TTsmCompiler& Model() const { return *model_; }
+
+    std::unique_ptr<TTsmSlicer> FailedResult;  // see KeepFailedResult
 
     // The registry the run's conditions call: the model's, borrowed, until
     // OwnFunctions gives the run a copy of its own, where handlers can be
