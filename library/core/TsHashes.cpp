@@ -69,24 +69,30 @@ int TTsHash::CompareStored(const Entry& e, std::u16string_view key, std::u16stri
 
 int TTsHash::Add(std::u16string_view key, std::u16string_view value, std::unique_ptr<TObject> obj) {
     CheckKey(key);
-    return Add(TTsName(key), value, std::move(obj));
+    return AddChecked(TTsName(key), value, std::move(obj));
 }
 
 int TTsHash::Add(const TTsName& key, std::u16string_view value, std::unique_ptr<TObject> obj) {
     CheckKey(key.View());
-    if (!sorted_) {
-        Entry e{key, MakeValue(value), std::move(obj)};
-        return InsertEntry(Count(), std::move(e));
+    return AddChecked(key, value, std::move(obj));
+}
+
+int TTsHash::AddChecked(const TTsName& key, std::u16string_view value, std::unique_ptr<TObject> obj) {
+    int index = Count();
+    // Collections are mostly filled in order: a key past the last entry needs no search.
+    if (sorted_ && !entries_.empty()) {
+        const int last = CompareStored(entries_.back(), key.View(), value);
+        if (last >= 0) {
+            auto pos = std::lower_bound(entries_.begin(), entries_.end(), 0,
+                                        [&](const Entry& a, int) { return CompareStored(a, key.View(), value) < 0; });
+            index = static_cast<int>(pos - entries_.begin());
+            if (duplicates_ == TDuplicates::Replace && CompareStored(*pos, key.View(), value) == 0) {
+                SetObject(index, std::move(obj));
+                return index;
+            }
+        }
     }
-    auto pos = std::lower_bound(entries_.begin(), entries_.end(), 0,
-                                [&](const Entry& a, int) { return CompareStored(a, key.View(), value) < 0; });
-    int index = static_cast<int>(pos - entries_.begin());
-    if (duplicates_ == TDuplicates::Replace && index < Count() && CompareStored(*pos, key.View(), value) == 0) {
-        SetObject(index, std::move(obj));
-        return index;
-    }
-    Entry e{key, MakeValue(value), std::move(obj)};
-    return InsertEntry(index, std::move(e));
+    return InsertEntry(index, Entry{key, MakeValue(value), std::move(obj)});
 }
 
 void TTsHash::Insert(int index, std::u16string_view key, std::u16string_view value, std::unique_ptr<TObject> obj) {
@@ -365,6 +371,13 @@ int TTsHash::NextIndexOf(int index) const {
     if (UseIndex()) return entries_[static_cast<size_t>(index)].NextSame;
     for (int i = index + 1; i < Count(); ++i)
         if (entries_[static_cast<size_t>(i)].KeyView() == key) return i;
+    return -1;
+}
+
+int TTsHash::IndexOf(const TTsName& key) const {
+    if (Count() > IndexThreshold) return IndexOf(key.View());
+    for (int i = 0; i < Count(); ++i)
+        if (entries_[static_cast<size_t>(i)].Key == key) return i;
     return -1;
 }
 

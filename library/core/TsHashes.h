@@ -149,7 +149,9 @@ public:
     WideString Stored(int index) const { return MakeText(Key(index), ValueText(index)); }
     TObject* Object(int index) const { return At(index).Obj.get(); }
 
-    int IndexOf(std::u16string_view key) const;      // first entry with the key, or -1
+    int IndexOf(std::u16string_view key) const;  // first entry with the key, or -1
+    // The same for a name made already: pooled names compare by identity.
+    int IndexOf(const TTsName& key) const;
     int LastIndexOf(std::u16string_view key) const;  // last entry with the key, or -1
     int NextIndexOf(int index) const;                // next later entry with the same key, or -1
     int IndexOfObject(const TObject* obj) const;
@@ -181,6 +183,8 @@ protected:
     // Removes the entry and hands its object to `out` before listeners hear
     // of it, so the object survives a listener that throws.
     void ExtractInto(int index, std::unique_ptr<TObject>& out);
+    // Add for a key CheckKey has passed.
+    int AddChecked(const TTsName& key, std::u16string_view value, std::unique_ptr<TObject> obj);
     // Inserts a checked key at a position; for unsorted lists.
     int InsertAt(int index, const TTsName& key, std::u16string_view value, std::unique_ptr<TObject> obj);
 

@@ -30,10 +30,7 @@ size_t TTsNamePool::Units() const {
     return units_;
 }
 
-const WideString& TTsName::Empty() {
-    static const WideString empty;
-    return empty;
-}
+constinit const WideString TTsName::EmptyText;
 
 namespace {
 
@@ -58,12 +55,12 @@ size_t CacheSlot(std::u16string_view text) {
 
 TTsName::TTsName(std::u16string_view text, TTsNamePool& pool) {
     if (text.empty()) {
-        bits_ = reinterpret_cast<uintptr_t>(&Empty());
+        bits_ = EmptyBits();
         return;
     }
     if (&pool != &TTsNamePool::Shared()) {
         const WideString* pooled = pool.Intern(text);
-        bits_ = pooled ? reinterpret_cast<uintptr_t>(pooled) : Own(text);
+        bits_ = pooled ? reinterpret_cast<uintptr_t>(pooled) | 2u : Own(text);
         return;
     }
     thread_local TNameCache cache;

@@ -66,14 +66,14 @@ private:
 
 class TTsName {
 public:
-    TTsName() noexcept : bits_(reinterpret_cast<uintptr_t>(&Empty())) {}
+    TTsName() noexcept : bits_(EmptyBits()) {}
     // Pooled in the shared pool when it has room, else owned.
     explicit TTsName(std::u16string_view text) : TTsName(text, TTsNamePool::Shared()) {}
     TTsName(std::u16string_view text, TTsNamePool& pool);
     TTsName(const TTsName& other) noexcept : bits_(other.bits_) {
         if (IsOwned()) Block()->Refs.fetch_add(1, std::memory_order_relaxed);
     }
-    TTsName(TTsName&& other) noexcept : bits_(other.bits_) { other.bits_ = reinterpret_cast<uintptr_t>(&Empty()); }
+    TTsName(TTsName&& other) noexcept : bits_(other.bits_) { other.bits_ = EmptyBits(); }
     TTsName& operator=(const TTsName& other) noexcept {
         TTsName copy(other);
         Swap(copy);
@@ -95,9 +95,15 @@ public:
     // Owned rather than pooled (the pool was full or the name long); its
     // copies share the text, in any thread.
     bool IsOwned() const { return (bits_ & 1u) != 0; }
+    // In the shared pool, or empty: equal texts of such names are one text,
+    // so two of them are equal exactly when they point at the same.
+    bool IsCanonical() const { return (bits_ & 3u) == 0; }
 
     void Swap(TTsName& other) noexcept { std::swap(bits_, other.bits_); }
-    friend bool operator==(const TTsName& a, const TTsName& b) { return a.bits_ == b.bits_ || a.View() == b.View(); }
+    friend bool operator==(const TTsName& a, const TTsName& b) {
+        if (a.bits_ == b.bits_) return true;
+        return !(a.IsCanonical() && b.IsCanonical()) && a.View() == b.View();
+    }
 
 private:
     struct TOwned {
@@ -105,12 +111,17 @@ private:
         WideString Text;
         std::atomic<uint32_t> Refs{1};
     };
-    static const WideString& Empty();
+    // Constant-initialised, so no first-use guard on every empty name made.
+    static const WideString EmptyText;
+    static uintptr_t EmptyBits() noexcept { return reinterpret_cast<uintptr_t>(&EmptyText); }
     static uintptr_t Own(std::u16string_view text) { return reinterpret_cast<uintptr_t>(new TOwned(text)) | 1u; }
-    TOwned* Block() const { return reinterpret_cast<TOwned*>(bits_ & ~uintptr_t{1}); }
-    const WideString* Ptr() const { return IsOwned() ? &Block()->Text : reinterpret_cast<const WideString*>(bits_); }
+    TOwned* Block() const { return reinterpret_cast<TOwned*>(bits_ & ~uintptr_t{3}); }
+    const WideString* Ptr() const {
+        return IsOwned() ? &Block()->Text : reinterpret_cast<const WideString*>(bits_ & ~uintptr_t{3});
+    }
 
-    // A pooled text's address, or an owned block's with the low bit set.
+    // A pooled text's address (with bit 1 set for a pool of one's own), or
+    // an owned block's with bit 0 set.
     uintptr_t bits_;
 };
 

@@ -3,6 +3,8 @@
 #include "library/core/TsNodes.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <new>
 #include <typeinfo>
 
 #include "support/Strings.h"
@@ -54,6 +56,116 @@ TTsProperty::TTsProperty(TTsProperties* owner, TTsName name) : owner_(owner), na
 
 WideString TTsProperty::Describe() const { return TTsObject::Describe() + u" " + Name() + u":" + Value.DumpText(true); }
 
+// ---- Property slots ------------------------------------------------------------
+//
+// Every property's memory starts right after one word naming its block, or
+// nil for the heap; a free slot's object space links it to the next free one.
+
+struct TTsPropertyBlock {
+    struct Slot {
+        TTsPropertyBlock* Block;
+        union {
+            Slot* NextFree;
+            alignas(TTsProperty) unsigned char Object[sizeof(TTsProperty)];
+        };
+    };
+    static_assert(offsetof(Slot, Object) == sizeof(void*));
+
+    uint32_t Refs = 1;  // the collection's, while it draws from the block, and one per live slot
+    uint32_t Capacity;
+    uint32_t Used = 0;  // slots ever handed out; those below are live or free
+    Slot* Free = nullptr;
+
+    explicit TTsPropertyBlock(uint32_t capacity) : Capacity(capacity) {}
+    Slot* Slots() { return reinterpret_cast<Slot*>(this + 1); }
+    bool Full() const { return !Free && Used == Capacity; }
+
+    static TTsPropertyBlock* Make(uint32_t capacity) {
+        void* memory = ::operator new(sizeof(TTsPropertyBlock) + capacity * sizeof(Slot));
+        return new (memory) TTsPropertyBlock(capacity);
+    }
+    void Release() noexcept {
+        if (--Refs == 0) {
+            this->~TTsPropertyBlock();
+            ::operator delete(this);
+        }
+    }
+};
+
+namespace {
+
+// Heap properties keep the default new alignment, for derived classes.
+constexpr size_t kHeapHeader = __STDCPP_DEFAULT_NEW_ALIGNMENT__;
+static_assert(kHeapHeader >= sizeof(void*));
+
+// Blocks double (2, 4, 8 ...: a result node's six spans take two, a model
+// line's dozen properties three) up to a size past which one spare block
+// wastes more than the allocations it spares.
+constexpr uint32_t kFirstBlock = 2, kLargestBlock = 32;
+
+}  // namespace
+
+void* TTsProperty::operator new(size_t size) {
+    auto* base = static_cast<unsigned char*>(::operator new(size + kHeapHeader));
+    unsigned char* object = base + kHeapHeader;
+    reinterpret_cast<TTsPropertyBlock**>(object)[-1] = nullptr;
+    return object;
+}
+
+void* TTsProperty::operator new(size_t size, TTsProperties& in) {
+    // Derived classes are bigger than a slot.
+    if (size != sizeof(TTsProperty)) return operator new(size);
+    return in.TakeSlot();
+}
+
+void TTsProperty::operator delete(void* p) noexcept {
+    if (!p) return;
+    TTsPropertyBlock* block = static_cast<TTsPropertyBlock**>(p)[-1];
+    if (!block) {
+        ::operator delete(static_cast<unsigned char*>(p) - kHeapHeader);
+        return;
+    }
+    auto* slot = reinterpret_cast<TTsPropertyBlock::Slot*>(static_cast<unsigned char*>(p) - sizeof(void*));
+    slot->NextFree = block->Free;
+    block->Free = slot;
+    block->Release();
+}
+
+void TTsProperty::operator delete(void* p, TTsProperties&) noexcept { operator delete(p); }
+
+void* TTsProperties::TakeSlot() {
+    if (!block_ || block_->Full()) {
+        const uint32_t capacity = block_ ? std::min(block_->Capacity * 2, kLargestBlock) : kFirstBlock;
+        if (block_) block_->Release();
+        block_ = TTsPropertyBlock::Make(capacity);
+    }
+    TTsPropertyBlock& b = *block_;
+    TTsPropertyBlock::Slot* slot = b.Free ? b.Free : &b.Slots()[b.Used++];
+    if (slot == b.Free) b.Free = slot->NextFree;
+    slot->Block = &b;
+    ++b.Refs;
+    return slot->Object;
+}
+
+void TTsProperties::Reserve(int count) {
+    TTsHash::Reserve(count);
+    const int missing = count - Count();
+    if (missing <= 0) return;
+    if (block_) {
+        int room = static_cast<int>(block_->Capacity - block_->Used);
+        for (auto* f = block_->Free; f && room < missing; f = f->NextFree) ++room;
+        if (room >= missing) return;
+        block_->Release();
+    }
+    block_ = TTsPropertyBlock::Make(static_cast<uint32_t>(missing));
+}
+
+TTsProperties::~TTsProperties() {
+    // The entries (and the properties in them) go after this, with the base;
+    // the block stays until its last property has gone.
+    if (block_) block_->Release();
+}
+
 std::unique_ptr<TTsProperty> TTsProperties::NewProperty(const WideString& name) {
     return std::make_unique<TTsProperty>(this, name);
 }
@@ -61,14 +173,24 @@ std::unique_ptr<TTsProperty> TTsProperties::NewProperty(const WideString& name) 
 TTsProperty* TTsProperties::SetValue(std::u16string_view name, TTsValue value) {
     if (value.IsNull()) throw ETsAddingNullProperty(this, name);
     CheckKey(name);
-    // A plain collection makes plain properties: the name is then made once
-    // and, when pooled, shared by the property and its entry.
-    TTsName key(name);
-    std::unique_ptr<TTsProperty> prop =
-        typeid(*this) == typeid(TTsProperties) ? std::make_unique<TTsProperty>(this, key) : NewProperty(key.Str());
+    return Put(TTsName(name), std::move(value));
+}
+
+TTsProperty* TTsProperties::SetValue(const TTsName& name, TTsValue value) {
+    if (value.IsNull()) throw ETsAddingNullProperty(this, name.View());
+    CheckKey(name.View());
+    return Put(name, std::move(value));
+}
+
+TTsProperty* TTsProperties::Put(const TTsName& name, TTsValue value) {
+    // A plain collection makes plain properties, in its slots: the name is
+    // then made once and, when pooled, shared by the property and its entry.
+    std::unique_ptr<TTsProperty> prop = typeid(*this) == typeid(TTsProperties)
+                                            ? std::unique_ptr<TTsProperty>(new (*this) TTsProperty(this, name))
+                                            : NewProperty(name.Str());
     prop->Value = std::move(value);
     TTsProperty* raw = prop.get();
-    Add(key, {}, std::move(prop));
+    AddChecked(name, {}, std::move(prop));
     return raw;
 }
 
@@ -82,6 +204,13 @@ TTsProperty* AsProperty(TObject* obj) {
 }
 
 }  // namespace
+
+TTsProperty* TTsProperties::Find(const TTsName& name) const {
+    const int i = IndexOf(name);
+    if (i >= 0) return AsProperty(Object(i));
+    // Only listeners can still supply it.
+    return HasListeners() ? Find(name.View()) : nullptr;
+}
 
 TTsProperty* TTsProperties::Find(std::u16string_view name) const {
     int i = IndexOf(name);

@@ -36,6 +36,7 @@ namespace ts {
 class TTsProperties;
 class TTsProperty;
 class TTsTreeNode;
+struct TTsPropertyBlock;
 
 // ---- Errors -------------------------------------------------------------
 
@@ -135,6 +136,15 @@ public:
     const WideString& Name() const { return name_.Str(); }
     TTsValue Value;
 
+    // A collection's plain properties live in slots of blocks it allocates
+    // a few at a time (a node's dozen properties cost one or two blocks
+    // rather than a dozen allocations); any other property lives on the
+    // heap. `delete` gives either back where it came from.
+    static void* operator new(size_t size);
+    static void* operator new(size_t size, TTsProperties& in);
+    static void operator delete(void* p) noexcept;
+    static void operator delete(void* p, TTsProperties& in) noexcept;
+
     WideString Describe() const override;
 
 private:
@@ -145,14 +155,26 @@ private:
 
 // Sorted by name; a name occurs once. Lookups also ask "thn" listeners for
 // properties that are not stored; such a property belongs to the listener.
+//
+// The slots of a collection's properties are counted, not owned: a block
+// goes with the last of its properties or with the collection, whichever
+// is later, so a property taken out of the collection stays valid. A
+// node's properties are therefore made and freed on one thread at a time,
+// like everything else of the node.
 class TTsProperties : public TTsThinHash {
     TS_CLASS(TTsProperties)
 public:
     TTsProperties() : TTsThinHash(true, TDuplicates::Replace) {}
+    ~TTsProperties() override;
 
     // Replaces a property of the same name; ETsAddingNullProperty for NULL.
     TTsProperty* SetValue(std::u16string_view name, TTsValue value);
+    // The same with a name made already: a pooled one is shared, not looked up.
+    TTsProperty* SetValue(const TTsName& name, TTsValue value);
+    // Room for this many properties, entries and slots, made at once.
+    void Reserve(int count);
     TTsProperty* Find(std::u16string_view name) const;
+    TTsProperty* Find(const TTsName& name) const;
     TTsProperty& Get(std::u16string_view name) const;  // ETsNoProperty
     bool HasKind(std::u16string_view name, uint8_t kindMask) const;
     TTsProperty* ByIndex(int index) const;
@@ -161,6 +183,13 @@ public:
 
     WideString ItemText(int index, std::u16string_view contPrefix) const override;
     virtual std::unique_ptr<TTsProperty> NewProperty(const WideString& name);
+
+private:
+    friend class TTsProperty;
+    // SetValue once the value and the name have passed.
+    TTsProperty* Put(const TTsName& name, TTsValue value);
+    void* TakeSlot();
+    TTsPropertyBlock* block_ = nullptr;  // where new slots come from; counted
 };
 
 // ---- Nodes --------------------------------------------------------------------

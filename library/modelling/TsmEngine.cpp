@@ -165,25 +165,51 @@ private:
     TTsmRunState& rs_;
 };
 
-// Sets a span property; one that exists is updated in place (inner and end
-// spans change with every child that matches). A node just created has none.
-void SetProp(TTsTreeNode& node, std::u16string_view name, TTsValue value, bool fresh) {
-    if (!fresh)
-        if (TTsProperty* p = node.Props().Find(name)) {
-            p->Value = std::move(value);
-            return;
-        }
-    node.Props().SetValue(name, std::move(value));
+// A value that is a span already takes the new one field by field: inner
+// and end spans change with every child that matches.
+void AssignSpan(TTsValue& v, int32_t offset, int64_t length, TStream* stream) {
+    constexpr uint8_t kSpan = vkInt | vkFloat | vkObject | vkSpan;
+    if (v.Kinds != kSpan || !v.Str.empty() || !v.Raw().empty()) {
+        v = TTsmSlicer::MakeSpan(offset, length, stream);
+        return;
+    }
+    v.Int = offset;
+    v.Float = static_cast<double>(length);
+    v.Obj = stream;
 }
 
-void SetSpan(TTsmNode& node, const TTsmSpan& span, std::u16string_view name, std::u16string_view globalName,
-             bool fresh = false) {
+// Sets a span in its two forms (offsets in the span's own stream, and in
+// the base input). A span the node has is updated in place; a node just
+// created has none.
+void SetSpan(TTsmNode& node, const TTsmSpan& span, const TTsName& name, const TTsName& globalName, bool fresh = false) {
     if (!node.OwnsResult || !node.Result) return;
     TTsmRun& r = *node.Run;
-    SetProp(*node.Result, name, TTsmSlicer::MakeSpan(span.Offset, span.Length, span.Stream), fresh);
-    const int64_t global = r.GlobalOffset(span.Offset);
-    SetProp(*node.Result, globalName, TTsmSlicer::MakeSpan(static_cast<int32_t>(global), span.Length, &r.BaseInput()),
-            fresh);
+    TTsProperties& props = node.Result->Props();
+    const auto global = static_cast<int32_t>(r.GlobalOffset(span.Offset));
+    if (!fresh)
+        if (TTsProperty* p = props.Find(name)) {
+            AssignSpan(p->Value, span.Offset, span.Length, span.Stream);
+            if (TTsProperty* g = props.Find(globalName))
+                AssignSpan(g->Value, global, span.Length, &r.BaseInput());
+            else
+                props.SetValue(globalName, TTsmSlicer::MakeSpan(global, span.Length, &r.BaseInput()));
+            return;
+        }
+    // Both forms arrive together: room for the pair at once.
+    props.Reserve(props.Count() + 2);
+    props.SetValue(name, TTsmSlicer::MakeSpan(span.Offset, span.Length, span.Stream));
+    props.SetValue(globalName, TTsmSlicer::MakeSpan(global, span.Length, &r.BaseInput()));
+}
+
+// The span properties' names, made once.
+struct TSpanNames {
+    TTsName Start{TsmStartProp}, StartGlobal{TsmStartGlobalProp};
+    TTsName Inner{TsmInnerProp}, InnerGlobal{TsmInnerGlobalProp};
+    TTsName End{TsmEndProp}, EndGlobal{TsmEndGlobalProp};
+};
+const TSpanNames& SpanNames() {
+    static const TSpanNames names;
+    return names;
 }
 
 // The MatchCounts of the node's parent, grandparent, ... below the root:
@@ -418,10 +444,10 @@ private:
         const int64_t now = in.Position();
         if (cyclic_) {
             n_.EndSpan = {static_cast<int32_t>(p), static_cast<int32_t>(now - p), &in};
-            SetSpan(n_, n_.EndSpan, TsmEndProp, TsmEndGlobalProp);
+            SetSpan(n_, n_.EndSpan, SpanNames().End, SpanNames().EndGlobal);
         }
         n_.InnerSpan.Length = static_cast<int32_t>((terminal ? p : now) - n_.InnerSpan.Offset);
-        SetSpan(n_, n_.InnerSpan, TsmInnerProp, TsmInnerGlobalProp);
+        SetSpan(n_, n_.InnerSpan, SpanNames().Inner, SpanNames().InnerGlobal);
     }
 
     // Counts successes in a row that left the input where it was; a loop
@@ -539,13 +565,13 @@ std::unique_ptr<Exception> TTsmNode::ModellNode(TTsTreeNode* parentResult, const
     TStream& in = r.CurrentInput();
     // A result this run created has no properties yet.
     const bool fresh = CreatedResult == Result;
-    // Start, inner and end spans, each with its global form: room for all
-    // six at once rather than regrowing the list as they arrive.
-    if (fresh && OwnsResult && Result) Result->Props().Reserve(6);
+    // Start and inner spans, each with its global form, at once; a node that
+    // gets children makes room for its end spans then.
+    if (fresh && OwnsResult && Result) Result->Props().Reserve(4);
     StartSpan = {span.Offset, span.Length, span.Stream ? span.Stream : &in};
-    SetSpan(*this, StartSpan, TsmStartProp, TsmStartGlobalProp, fresh);
+    SetSpan(*this, StartSpan, SpanNames().Start, SpanNames().StartGlobal, fresh);
     InnerSpan = {static_cast<int32_t>(in.Position()), 0, &in};
-    SetSpan(*this, InnerSpan, TsmInnerProp, TsmInnerGlobalProp, fresh);
+    SetSpan(*this, InnerSpan, SpanNames().Inner, SpanNames().InnerGlobal, fresh);
     EndSpan = {};
 
     if (ChildrenBuilt) {

@@ -4,6 +4,8 @@
 // result element. The table's order is the order of the properties.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <iterator>
 #include <string_view>
@@ -41,9 +43,21 @@ inline constexpr TTsModelFlagInfo ModelFlags[] = {
 };
 inline constexpr size_t ModelFlagCount = std::size(ModelFlags);
 
-// Writes every flag as a Boolean property, false ones too.
+// Writes every flag as a Boolean property, false ones too, in the order the
+// collection sorts them, so that each is appended without a search.
 inline void WriteModelFlags(TTsProperties& props, const TTsModelFlags& flags) {
-    for (const TTsModelFlagInfo& f : ModelFlags) props.SetValue(f.Property, TTsValue::FromBool(flags.*f.Member));
+    struct TSortedFlag {
+        TTsName Name;
+        bool TTsModelFlags::*Member;
+    };
+    static const auto sorted = [] {
+        std::array<TSortedFlag, ModelFlagCount> out;
+        for (size_t i = 0; i < ModelFlagCount; ++i) out[i] = {TTsName(ModelFlags[i].Property), ModelFlags[i].Member};
+        std::sort(out.begin(), out.end(),
+                  [](const TSortedFlag& a, const TSortedFlag& b) { return a.Name.View() < b.Name.View(); });
+        return out;
+    }();
+    for (const TSortedFlag& f : sorted) props.SetValue(f.Name, TTsValue::FromBool(flags.*f.Member));
 }
 
 }  // namespace ts

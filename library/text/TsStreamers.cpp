@@ -269,15 +269,20 @@ TTsTreeNode& TTsmTextStreamer::BuildNode() {
     p.Source.Kinds |= vkString;
     if (HasLowerCase(p.Name) && (p.IsPrepending || (!p.IsOffContext && p.Cond.empty()))) p.IsInheriting = true;
 
+    // Written in the collection's sorted order, so each is appended.
+    static const TTsName kCond(u"mCond"), kMergesL(u"mMergesL"), kMergesR(u"mMergesR"), kOrder(u"mOrder"),
+        kPath(u"mPath"), kSource(u"source");
     TTsProperties& props = node.Props();
-    props.Reserve(14);  // every property a line can have
-    props.SetValue(u"source", p.Source);
-    if (!p.Path.empty()) props.SetValue(u"mPath", TTsValue::FromStr(Trim(p.Path)));
-    if (!p.Cond.empty()) props.SetValue(u"mCond", TTsValue::FromStr(Trim(p.Cond)));
-    props.SetValue(u"mOrder", TTsValue::FromInt(p.Order));
+    // The order, the flags and the source, and what the line has of the rest.
+    props.Reserve(static_cast<int>(2 + ModelFlagCount + !p.Cond.empty() + !p.MergesL.empty() + !p.MergesR.empty() +
+                                   !p.Path.empty()));
+    if (!p.Cond.empty()) props.SetValue(kCond, TTsValue::FromStr(Trim(p.Cond)));
     WriteModelFlags(props, p);
-    if (!p.MergesL.empty()) props.SetValue(u"mMergesL", TTsValue::FromStr(MergeListText(p.MergesL)));
-    if (!p.MergesR.empty()) props.SetValue(u"mMergesR", TTsValue::FromStr(MergeListText(p.MergesR)));
+    if (!p.MergesL.empty()) props.SetValue(kMergesL, TTsValue::FromStr(MergeListText(p.MergesL)));
+    if (!p.MergesR.empty()) props.SetValue(kMergesR, TTsValue::FromStr(MergeListText(p.MergesR)));
+    props.SetValue(kOrder, TTsValue::FromInt(p.Order));
+    if (!p.Path.empty()) props.SetValue(kPath, TTsValue::FromStr(Trim(p.Path)));
+    props.SetValue(kSource, p.Source);
     return node;
 }
 

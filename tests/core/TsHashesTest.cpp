@@ -242,6 +242,21 @@ TEST(TsHash, SortedOrderIsThatOfKeySeparatorValue) {
     }
 }
 
+// Equal entries: a new one goes before them, whether or not it would
+// otherwise be appended.
+TEST(TsHash, SortedAddPutsAnEqualEntryFirst) {
+    TSortedHash h;
+    auto a = std::make_unique<TObject>(), b = std::make_unique<TObject>(), c = std::make_unique<TObject>();
+    TObject *pa = a.get(), *pb = b.get(), *pc = c.get();
+    h.Add(u"k", {}, std::move(a));
+    h.Add(u"k", {}, std::move(b));
+    h.Add(u"j", {}, std::move(c));
+    ASSERT_EQ(h.Count(), 3);
+    EXPECT_EQ(h.Object(0), pc);
+    EXPECT_EQ(h.Object(1), pb);
+    EXPECT_EQ(h.Object(2), pa);
+}
+
 TEST(TsHash, HashedLookupsSurviveChangesOfEntriesWithOwnedNames) {
     // Names too long to pool are owned by their entries, and the key index
     // views them: changing an entry's value, key or place must never leave

@@ -93,6 +93,39 @@ TEST(TsName, CopiesAndMovesOfOwnedAndPooledNames) {
     EXPECT_FALSE(ownedCopy == TTsName(u"other", pool));
 }
 
+// Names of the shared pool compare by address; names of a pool of one's
+// own, owned names and the empty name must still equal them by text, and
+// lookups by name must find entries keyed by any of them.
+TEST(TsName, EveryKindOfNameComparesByText) {
+    TTsNamePool own(1, 100), full(1, 100);
+    const TTsName filler(u"filler", full);
+    const TTsName shared(u"text"), ownPooled(u"text", own), ownedHere(u"text", full);
+    ASSERT_FALSE(ownPooled.IsOwned());
+    ASSERT_TRUE(ownedHere.IsOwned());
+    EXPECT_FALSE(ownPooled.IsCanonical());
+    const WideString longText(TTsNamePool::MaxNameLength + 1, u'x');
+    const TTsName longA(longText), longB(longText), other(u"texts");
+    EXPECT_TRUE(shared == ownPooled && ownPooled == shared && shared == ownedHere && ownPooled == ownedHere);
+    EXPECT_TRUE(longA == longB);
+    EXPECT_FALSE(shared == other || ownPooled == other || longA == shared);
+    EXPECT_TRUE(TTsName() == TTsName(u"", own));
+    EXPECT_FALSE(TTsName() == shared);
+    EXPECT_EQ(ownPooled.Str(), u"text");
+
+    // Short (scanned) and long (hashed) collections.
+    for (int filler : {2, 20}) {
+        TTsProperties props;
+        for (int i = 0; i < filler; ++i) props.SetValue(u"f" + IntToStr(i), TTsValue::FromInt(i));
+        TTsProperty* a = props.SetValue(ownPooled, TTsValue::FromInt(-1));
+        TTsProperty* b = props.SetValue(longA, TTsValue::FromInt(-2));
+        EXPECT_EQ(props.Find(shared), a) << filler;
+        EXPECT_EQ(props.Find(ownedHere), a) << filler;
+        EXPECT_EQ(props.Find(longB), b) << filler;
+        EXPECT_EQ(props.Find(other), nullptr) << filler;
+        EXPECT_EQ(props.Count(), filler + 2);
+    }
+}
+
 TEST(TsName, TreesShareTheirNamesWithTheirEntries) {
     // Other tests of this program may have filled the shared pool (a
     // hundred thousand distinct keys do): names are then owned. Either way

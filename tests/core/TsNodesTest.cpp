@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "library/core/TsNodes.h"
 #include "support/Strings.h"
@@ -370,9 +371,13 @@ TEST(TsProperties, ManyNamesInAnyOrderStayFindable) {
 // A collection with its own property class must still get its factory's
 // properties, and lookups must tell properties from other objects.
 TEST(TsProperties, DerivedFactoriesAndForeignEntries) {
+    // Bigger than a plain property and more strictly aligned: it cannot
+    // live in a plain property's slot.
     class TTaggedProperty : public TTsProperty {
     public:
         using TTsProperty::TTsProperty;
+        long double Extra = 1.5L;
+        WideString Tag = u"a tag too long to be held in place";
     };
     class TTaggedProperties : public TTsProperties {
     public:
@@ -386,6 +391,8 @@ TEST(TsProperties, DerivedFactoriesAndForeignEntries) {
     EXPECT_EQ(p->Name(), u"longerThanInline");
     EXPECT_EQ(tagged.Find(u"longerThanInline"), p);
     EXPECT_EQ(tagged.ByIndex(0), p);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(TTaggedProperty), 0u);
+    EXPECT_EQ(static_cast<TTaggedProperty*>(p)->Extra, 1.5L);
 
     TTsProperties props;
     props.Add(u"alien", {}, std::make_unique<TTsObject>());
@@ -427,4 +434,43 @@ TEST(TsProperties, ReplaceKeepsTheOthersInShortAndLongCollections) {
         EXPECT_EQ(props.ByIndex(0)->Name(), u"name");
         EXPECT_EQ(props.Count(), n + 1);
     }
+}
+
+// A node's properties share blocks of slots. A property taken out outlives
+// the collection and its block; a property replaced over and over reuses
+// its slots instead of using up new ones; room reserved and then overrun
+// still gives every property its own place.
+TEST(TsProperties, SlotsOutliveTheirCollectionAndAreReused) {
+    std::unique_ptr<TObject> taken;
+    {
+        auto node = std::make_unique<TTsTreeNode>(u"n");
+        for (int i = 0; i < 5; ++i)
+            node->Props().SetValue(u"p" + IntToStr(i), TTsValue::FromStr(u"value " + IntToStr(i)));
+        const int at = node->Props().IndexOf(u"p3");
+        taken = node->Props().Extract(at);
+        EXPECT_EQ(node->Props().Count(), 4);
+    }
+    auto* prop = dynamic_cast<TTsProperty*>(taken.get());
+    ASSERT_NE(prop, nullptr);
+    EXPECT_EQ(prop->Name(), u"p3");
+    EXPECT_EQ(prop->Value.Str, u"value 3");
+    taken.reset();
+
+    TTsProperties props;
+    props.SetValue(u"kept", TTsValue::FromInt(0));
+    std::set<const void*> places;
+    for (int i = 0; i < 1000; ++i) places.insert(props.SetValue(u"churn", TTsValue::FromInt(i)));
+    EXPECT_LE(places.size(), 3u);
+    EXPECT_EQ(props.Get(u"churn").Value.Int, 999);
+    EXPECT_EQ(props.Get(u"kept").Value.Int, 0);
+
+    TTsProperties reserved;
+    reserved.Reserve(3);
+    std::vector<TTsProperty*> made;
+    for (int i = 0; i < 40; ++i) {
+        made.push_back(reserved.SetValue(u"r" + IntToStr(i), TTsValue::FromInt(i)));
+        if (i == 10) reserved.Reserve(12);  // less than there is: nothing to do
+    }
+    EXPECT_EQ(std::set<TTsProperty*>(made.begin(), made.end()).size(), made.size());
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(reserved.Get(u"r" + IntToStr(i)).Value.Int, i);
 }
