@@ -303,6 +303,14 @@ void JsonValue(std::string& out, const TTsValue& v, bool spansAsRanges) {
 }
 
 std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra extra, const void* context) {
+    std::string out;
+    WriteTreeJson(root, spansAsRanges, extra, context, [&out](std::string_view piece) { out += piece; });
+    return out;
+}
+
+void WriteTreeJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra extra, const void* context,
+                   const std::function<void(std::string_view)>& sink, std::string_view rootMembers) {
+    constexpr size_t kPiece = size_t{1} << 16;
     // Iterative, so that a tree of any depth is written: an entry either
     // opens a node or closes the one opened before it.
     struct Step {
@@ -313,6 +321,10 @@ std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra e
     std::string out;
     std::vector<Step> todo{{&root, false, false}};
     while (!todo.empty()) {
+        if (out.size() >= kPiece) {
+            sink(out);
+            out.clear();
+        }
         const Step s = todo.back();
         todo.pop_back();
         if (s.Close) {
@@ -321,7 +333,9 @@ std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra e
         }
         if (s.Comma) out += ", ";
         const TTsTreeNode& node = *s.Node;
-        out += "{\"name\": ";
+        out += '{';
+        if (&node == &root) out += rootMembers;
+        out += "\"name\": ";
         JsonString(out, node.Name());
         out += ", ";
         if (extra) out += extra(node, context);
@@ -340,7 +354,7 @@ std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra e
         for (int i = node.ChildCount() - 1; i >= 0; --i) todo.push_back({node.ChildByIndex(i), false, i > 0});
     }
     out += '\n';
-    return out;
+    sink(out);
 }
 
 // ---- Display --------------------------------------------------------------

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -138,6 +139,11 @@ void JsonValue(std::string& out, const TTsValue& value, bool spansAsRanges);
 using TJsonExtra = std::string (*)(const TTsTreeNode& node, const void* context);
 std::string TreeToJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra extra = nullptr,
                        const void* context = nullptr);
+// The same written to `sink` in pieces of about 64 KiB, so that a big tree
+// is never held as one text; `rootMembers` (`"key": value, `) opens the
+// root's object.
+void WriteTreeJson(const TTsTreeNode& root, bool spansAsRanges, TJsonExtra extra, const void* context,
+                   const std::function<void(std::string_view)>& sink, std::string_view rootMembers = {});
 
 // ---- Display ----
 // Every present kind of a value: "text" (quoted), x'hex', True/False,

@@ -24,7 +24,7 @@ int RunRead(const TArgs& args) {
         std::unique_ptr<TTsTreeNode> tree =
             ReadModelText(source.Text, reader == "native" ? TModelReader::Native : TModelReader::Modelling, read);
         if (args.Flag("json"))
-            Out(TreeToJson(*tree, true));
+            WriteTreeJson(*tree, true, nullptr, nullptr, [](std::string_view piece) { Out(piece); });
         else
             Out(TreeToText(*tree));
     } catch (const std::exception& e) {

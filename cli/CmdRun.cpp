@@ -50,10 +50,11 @@ int32_t CodepageArg(const TArgs& args) {
 
 void PrintTree(const TTsTreeNode& root, const TRunOutput& run, bool json, bool partial) {
     if (json) {
-        std::string tree = TreeToJson(root, true, &TextJson, &run);
+        // Written as it is made: the text of a big tree is bigger than its input.
         // The root says that the tree is a failed run's.
-        if (partial) tree.insert(1, "\"partial\": true, ");
-        Out(tree);
+        WriteTreeJson(
+            root, true, &TextJson, &run, [](std::string_view piece) { Out(piece); },
+            partial ? "\"partial\": true, " : "");
         return;
     }
     if (partial) Out(u"# partial result: the run failed; nodes as far as it succeeded\n");

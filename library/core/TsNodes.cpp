@@ -101,7 +101,7 @@ static_assert(kHeapHeader >= sizeof(void*));
 // Blocks double (2, 4, 8 ...: a result node's six spans take two, a model
 // line's dozen properties three) up to a size past which one spare block
 // wastes more than the allocations it spares.
-constexpr uint32_t kFirstBlock = 2, kLargestBlock = 32;
+constexpr uint32_t kFirstBlock = 2, kLargestBlock = 8;
 
 }  // namespace
 

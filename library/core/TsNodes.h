@@ -290,7 +290,8 @@ public:
     // itself) gives the separator alone.
     WideString PathFrom(const TTsTreeNode* ancestor, std::u16string_view separator) const;
 
-    int ChildCount(std::u16string_view mask = u"*") const { return children_.Count(mask); }
+    int ChildCount() const { return children_.Count(); }
+    int ChildCount(std::u16string_view mask) const { return children_.Count(mask); }  // "*": all
     TTsTreeNode* ChildByIndex(int index) const { return children_.Child(index); }
     TTsTreeNode* FindChildren(std::u16string_view name, TTsHashFind& state) const;
     TTsTreeNode* NextChild(TTsHashFind& state) const;

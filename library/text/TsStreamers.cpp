@@ -282,7 +282,7 @@ TTsTreeNode& TTsmTextStreamer::BuildNode() {
     if (!p.MergesR.empty()) props.SetValue(kMergesR, TTsValue::FromStr(MergeListText(p.MergesR)));
     props.SetValue(kOrder, TTsValue::FromInt(p.Order));
     if (!p.Path.empty()) props.SetValue(kPath, TTsValue::FromStr(Trim(p.Path)));
-    props.SetValue(kSource, p.Source);
+    props.SetValue(kSource, std::move(p.Source));
     return node;
 }
 

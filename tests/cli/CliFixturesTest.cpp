@@ -195,3 +195,38 @@ TEST(CliTestCommand, UpdateWritesTreesOnceAndKeepsTheRest) {
     EXPECT_EQ(RunCli({"test", script.string()}, "update3").Exit, 0);
     fs::remove_all(dir);
 }
+
+// A tree whose text is far bigger than one written piece: the whole tree's
+// children are the records --jsonl prints, byte for byte, in order, and a
+// failed run's root says so before its name.
+TEST(CliRunJson, BigTreesAreWrittenWholeAndInOrder) {
+    const fs::path dir = fs::temp_directory_path() / ("tessarine-bigjson-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::string input;
+    for (int i = 0; i < 3000; ++i) input += "key" + std::to_string(i) + "=value number " + std::to_string(i) + "\n";
+    WriteFile(dir / "in.txt", input);
+    const std::string model = (kRoot / "tests/cli/fixtures/pairs-model.txt").string();
+    const Result whole = RunCli({"run", "--json", model, (dir / "in.txt").string()}, "bigjson");
+    const Result lines = RunCli({"run", "--jsonl", model, (dir / "in.txt").string()}, "bigjsonl");
+    ASSERT_EQ(whole.Exit, 0) << whole.Err;
+    ASSERT_EQ(lines.Exit, 0) << lines.Err;
+    ASSERT_GT(whole.Out.size(), size_t{4} << 16);
+    std::string records;
+    for (size_t at = 0; at < lines.Out.size();) {
+        const size_t end = lines.Out.find('\n', at);
+        if (!records.empty()) records += ", ";
+        records += lines.Out.substr(at, end - at);
+        at = end + 1;
+    }
+    const size_t open = whole.Out.find("\"children\": [");
+    ASSERT_NE(open, std::string::npos);
+    EXPECT_EQ(whole.Out.substr(open + 13, records.size()), records);
+    EXPECT_EQ(whole.Out.substr(open + 13 + records.size()), "]}\n");
+
+    WriteFile(dir / "bad.txt", input + "no pair here\n");
+    const Result failed = RunCli({"run", "--json", model, (dir / "bad.txt").string()}, "badjson");
+    EXPECT_NE(failed.Exit, 0);
+    EXPECT_EQ(failed.Out.rfind("{\"partial\": true, \"name\": ", 0), 0u) << failed.Out.substr(0, 80);
+    EXPECT_GT(failed.Out.size(), size_t{4} << 16);
+    fs::remove_all(dir);
+}
