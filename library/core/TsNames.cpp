@@ -32,6 +32,10 @@ size_t TTsNamePool::Units() const {
 
 constinit const WideString TTsName::EmptyText;
 
+void TTsName::Release() noexcept {
+    if (Block()->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete Block();
+}
+
 namespace {
 
 // The shared pool's recent answers, per thread, and the owned names made

@@ -85,7 +85,7 @@ public:
         return *this;
     }
     ~TTsName() {
-        if (IsOwned() && Block()->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete Block();
+        if (IsOwned()) Release();
     }
 
     const WideString& Str() const { return *Ptr(); }
@@ -114,6 +114,8 @@ private:
     // Constant-initialised, so no first-use guard on every empty name made.
     static const WideString EmptyText;
     static uintptr_t EmptyBits() noexcept { return reinterpret_cast<uintptr_t>(&EmptyText); }
+    // Out of line: only owned names pay for the call.
+    void Release() noexcept;
     static uintptr_t Own(std::u16string_view text) { return reinterpret_cast<uintptr_t>(new TOwned(text)) | 1u; }
     TOwned* Block() const { return reinterpret_cast<TOwned*>(bits_ & ~uintptr_t{3}); }
     const WideString* Ptr() const {

@@ -140,8 +140,10 @@ public:
     // a few at a time (a node's dozen properties cost one or two blocks
     // rather than a dozen allocations); any other property lives on the
     // heap. `delete` gives either back where it came from.
-    static void* operator new(size_t size);
-    static void* operator new(size_t size, TTsProperties& in);
+    // Not inlined, so that the compiler pairs `delete` with these and not
+    // with the allocation inside them.
+    [[gnu::noinline]] static void* operator new(size_t size);
+    [[gnu::noinline]] static void* operator new(size_t size, TTsProperties& in);
     static void operator delete(void* p) noexcept;
     static void operator delete(void* p, TTsProperties& in) noexcept;
 
