@@ -30,7 +30,9 @@ size_t TTsNamePool::Units() const {
     return units_;
 }
 
-constinit const WideString TTsName::EmptyText;
+// A constant where the compiler can make it one (GCC does; clang 14 cannot
+// with this standard library): no first-use guard on every empty name.
+const WideString TTsName::EmptyText;
 
 void TTsName::Release() noexcept {
     if (Block()->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete Block();

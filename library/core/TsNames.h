@@ -111,7 +111,7 @@ private:
         WideString Text;
         std::atomic<uint32_t> Refs{1};
     };
-    // Constant-initialised, so no first-use guard on every empty name made.
+    // Not a function's static: an empty name would pay its guard each time.
     static const WideString EmptyText;
     static uintptr_t EmptyBits() noexcept { return reinterpret_cast<uintptr_t>(&EmptyText); }
     // Out of line: only owned names pay for the call.
