@@ -140,8 +140,11 @@ void* TTsProperties::TakeSlot() {
         block_ = TTsPropertyBlock::Make(capacity);
     }
     TTsPropertyBlock& b = *block_;
-    TTsPropertyBlock::Slot* slot = b.Free ? b.Free : &b.Slots()[b.Used++];
-    if (slot == b.Free) b.Free = slot->NextFree;
+    TTsPropertyBlock::Slot* slot = b.Free;
+    if (slot)
+        b.Free = slot->NextFree;
+    else
+        slot = &b.Slots()[b.Used++];
     slot->Block = &b;
     ++b.Refs;
     return slot->Object;

@@ -168,8 +168,7 @@ private:
 // A value that is a span already takes the new one field by field: inner
 // and end spans change with every child that matches.
 void AssignSpan(TTsValue& v, int32_t offset, int64_t length, TStream* stream) {
-    constexpr uint8_t kSpan = vkInt | vkFloat | vkObject | vkSpan;
-    if (v.Kinds != kSpan || !v.Str.empty() || !v.Raw().empty()) {
+    if (v.Kinds != TTsmSlicer::SpanKinds || !v.Str.empty() || !v.Raw().empty()) {
         v = TTsmSlicer::MakeSpan(offset, length, stream);
         return;
     }

@@ -185,14 +185,11 @@ TTsValue TTsmSlicer::MakeSpan(int32_t offset, int64_t length, TStream* stream) {
     v.Int = offset;
     v.Float = static_cast<double>(length);
     v.Obj = stream;
-    v.Kinds = vkInt | vkFloat | vkObject | vkSpan;
+    v.Kinds = SpanKinds;
     return v;
 }
 
-bool TTsmSlicer::HasStreamData(const TTsValue& value) {
-    constexpr uint8_t all = vkInt | vkFloat | vkObject | vkSpan;
-    return (value.Kinds & all) == all;
-}
+bool TTsmSlicer::HasStreamData(const TTsValue& value) { return (value.Kinds & SpanKinds) == SpanKinds; }
 
 int64_t TTsmSlicer::SpanOffset(const TTsValue& value) { return HasStreamData(value) ? value.Int : -1; }
 

@@ -106,6 +106,8 @@ public:
 
     // ---- Spans
     // A span value: offset and length within stream.
+    // The kinds a span value holds: offset (Int), length (Float), stream (Obj).
+    static constexpr uint8_t SpanKinds = vkInt | vkFloat | vkObject | vkSpan;
     static TTsValue MakeSpan(int32_t offset, int64_t length, TStream* stream);
     // The value carries integer, float, object and span kinds.
     static bool HasStreamData(const TTsValue& value);
